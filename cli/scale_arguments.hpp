@@ -1,0 +1,34 @@
+// The six positional arguments both programs share: channel, S|T, scale number, first, last,
+// file name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "link/frame.hpp"
+
+namespace ktnet {
+
+inline constexpr std::size_t argument_count = 6;
+
+struct ScaleArguments {
+    std::uint8_t channel;  // 1..4
+    char type_letter;      // 'S' or 'T'
+    std::uint8_t number;   // 1..9
+    std::uint32_t first;   // compared unsigned: a negative number is a very large one
+    std::uint32_t last;
+    std::string_view file_name;
+
+    std::uint8_t route() const { return static_cast<std::uint8_t>(channel - 1); }
+    std::uint8_t address_byte() const {
+        return type_letter == 'S' ? static_cast<std::uint8_t>(number | section_bit) : number;
+    }
+};
+
+// Exactly six arguments, each within its range as a whole value (never wrapped into range);
+// first and last must fit in 32 bits. The range checks on first and last are each program's.
+std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_view> args);
+
+}  // namespace ktnet

@@ -1,0 +1,61 @@
+// KT-NET frames: layout constants, checksum, escaping and the opening frame.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace ktnet {
+
+// Every frame buffer has this size; an escaped 77-byte record needs at most 149 bytes of it.
+inline constexpr std::size_t frame_buffer_size = 300;
+using FrameBuffer = std::array<std::uint8_t, frame_buffer_size>;
+
+inline constexpr std::uint8_t frame_head = 0x7C;        // '|'
+inline constexpr std::uint8_t frame_terminator = 0x7D;  // '}'
+inline constexpr std::uint8_t escape_byte = 0x7E;       // '~'
+inline constexpr std::uint8_t escaped_range_first = 0x7C;
+inline constexpr std::uint8_t escaped_range_last = 0x7F;
+
+// Byte positions in a raw frame.
+inline constexpr std::size_t address_index = 2;
+inline constexpr std::size_t command_index = 4;
+inline constexpr std::size_t flag_index = 5;
+inline constexpr std::size_t payload_index = 6;
+
+inline constexpr std::uint8_t command_open = 0x4B;          // 'K', to the controller
+inline constexpr std::uint8_t command_request_plu = 0x50;   // 'P'
+inline constexpr std::uint8_t command_store_plu = 0x51;     // 'Q'
+inline constexpr std::uint8_t answer_bit = 0x80;
+inline constexpr std::uint8_t answer_plu = command_request_plu | answer_bit;  // 0xD0
+inline constexpr std::uint8_t answer_stored = command_store_plu | answer_bit; // 0xD1
+
+inline constexpr std::size_t bare_frame_length = 5;   // head, address, 0, terminator only
+inline constexpr std::size_t short_frame_length = 11; // 'K' and 'P'
+inline constexpr std::size_t record_frame_length = 77;  // 'Q' and its 0xD0 twin
+
+// unescape() never scans past this index, so its result is at most 251 bytes.
+inline constexpr std::size_t unescape_scan_limit = 249;
+inline constexpr std::size_t max_unescaped_length = unescape_scan_limit + 2;
+
+inline constexpr std::uint8_t section_bit = 0x80;  // set in the address byte of a section
+
+// Stores in byte n-2 the value that makes bytes 2..n-2 sum to zero modulo 256.
+// Frames shorter than 6 bytes carry no checksum and are left alone.
+void checksum(std::size_t n, std::span<std::uint8_t, frame_buffer_size> frame);
+
+// Escapes the n-byte raw frame into out: bytes 4..n-2 in 0x7C..0x7F become 0x7E, byte-0x7C.
+// Returns the escaped length, which the bus itself never carries.
+std::size_t escape(std::size_t n, std::span<const std::uint8_t, frame_buffer_size> raw,
+                   std::span<std::uint8_t, frame_buffer_size> out);
+
+// Reverses escape() for a frame of unknown length; stops at the terminator or at the scan
+// limit and copies the byte it stopped at. Returns the number of bytes written (5..251).
+std::size_t unescape(std::span<const std::uint8_t, frame_buffer_size> in,
+                     std::span<std::uint8_t, frame_buffer_size> out);
+
+// Writes the 11-byte opening frame except its checksum byte.
+void build_opening_frame(std::span<std::uint8_t, frame_buffer_size> frame);
+
+}  // namespace ktnet

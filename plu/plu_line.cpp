@@ -1,0 +1,118 @@
+#include "plu_line.hpp"
+
+#include <algorithm>
+
+namespace ktnet {
+
+namespace {
+
+constexpr std::uint8_t zero = '0';
+
+constexpr std::uint8_t digit_char(unsigned value) { return static_cast<std::uint8_t>(value + zero); }
+
+// Character code at a column, taken as an unsigned byte, minus '0'; may be negative.
+constexpr int digit_value(std::span<const std::uint8_t> line, std::size_t column) {
+    return static_cast<int>(line[column]) - zero;
+}
+
+void write_field(const PluField& f, std::span<const std::uint8_t> frame, std::span<std::uint8_t> line) {
+    auto col = line.begin() + f.column;
+    auto byte = frame.begin() + f.frame_byte;
+    switch (f.encoding) {
+        case FieldEncoding::plu_number: {
+            std::uint32_t v = byte[0] | (byte[1] << 8) | (byte[2] << 16);
+            for (int i = 5; i >= 0; --i, v /= 10) col[i] = digit_char(v % 10);
+            break;
+        }
+        case FieldEncoding::raw:
+            std::copy_n(byte, f.bytes, col);
+            break;
+        case FieldEncoding::bcd:
+            for (std::size_t i = 0; i < f.bytes; ++i) {
+                *col++ = static_cast<std::uint8_t>((byte[i] >> 4) | zero);
+                *col++ = static_cast<std::uint8_t>((byte[i] & 0x0F) | zero);
+            }
+            break;
+        case FieldEncoding::digit:
+            *col = static_cast<std::uint8_t>(*byte + zero);
+            break;
+        case FieldEncoding::decimal:
+        case FieldEncoding::decimal_out_bcd_in:
+            col[0] = digit_char(*byte / 10u);
+            col[1] = digit_char(*byte % 10u);
+            break;
+    }
+}
+
+void read_field(const PluField& f, std::span<const std::uint8_t> line, std::span<std::uint8_t> frame) {
+    auto byte = frame.begin() + f.frame_byte;
+    const std::size_t c = f.column;
+    switch (f.encoding) {
+        case FieldEncoding::plu_number: {
+            std::int32_t v = 0;
+            for (std::size_t i = 0; i < 6; ++i) v = v * 10 + digit_value(line, c + i);
+            const auto u = static_cast<std::uint32_t>(v);
+            byte[0] = static_cast<std::uint8_t>(u);
+            byte[1] = static_cast<std::uint8_t>(u >> 8);
+            byte[2] = static_cast<std::uint8_t>(u >> 16);
+            break;
+        }
+        case FieldEncoding::raw:
+            std::copy_n(line.begin() + c, f.bytes, byte);
+            break;
+        case FieldEncoding::bcd:
+        case FieldEncoding::decimal_out_bcd_in:
+            for (std::size_t i = 0; i < f.bytes; ++i) {
+                byte[i] = static_cast<std::uint8_t>(16 * digit_value(line, c + 2 * i) +
+                                                    digit_value(line, c + 2 * i + 1));
+            }
+            break;
+        case FieldEncoding::digit:
+            *byte = static_cast<std::uint8_t>(digit_value(line, c));
+            break;
+        case FieldEncoding::decimal:
+            *byte = static_cast<std::uint8_t>(10 * digit_value(line, c) + digit_value(line, c + 1));
+            break;
+    }
+}
+
+}  // namespace
+
+FormattedLine format_line(std::uint8_t channel, char type_letter, std::uint8_t number,
+                          std::span<const std::uint8_t, record_frame_length> record) {
+    FormattedLine line;
+    line.fill(' ');
+    line[channel_column] = digit_char(channel);
+    line[type_column] = static_cast<std::uint8_t>(type_letter);
+    line[scale_number_column] = digit_char(number / 10u);
+    line[scale_number_column + 1] = digit_char(number % 10u);
+    line[marker_column] = 'x';
+    line[marker_column + 1] = 'x';
+    line[unused_byte_column] = 'x';
+    for (const PluField& f : plu_fields) write_field(f, record, line);
+    line[line_columns] = '\r';
+    line[line_columns + 1] = '\n';
+    return line;
+}
+
+bool parse_line(std::string_view line, std::uint8_t address_byte,
+                std::span<std::uint8_t, frame_buffer_size> frame) {
+    if (line.empty() || line.front() == '\0') return false;
+    // Fixed columns of a space-padded copy, so that a short line reads as if its trailing
+    // spaces were still there.
+    std::array<std::uint8_t, max_line_length> padded;
+    padded.fill(' ');
+    const std::size_t n = std::min(line.size(), padded.size());
+    std::copy_n(line.begin(), n, padded.begin());
+
+    const std::array<std::uint8_t, payload_index> head = {
+        frame_head, frame_head, address_byte, 0, command_store_plu, 1};
+    std::copy(head.begin(), head.end(), frame.begin());
+    for (const PluField& f : plu_fields) read_field(f, padded, frame);
+    frame[unused_frame_byte] = 0;
+    frame[record_frame_length - 2] = 0;
+    frame[record_frame_length - 1] = frame_terminator;
+    return true;
+}
+
+}  // namespace ktnet

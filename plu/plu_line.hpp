@@ -1,0 +1,27 @@
+// Conversions between a PLU record frame and its fixed-column text line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "field_table.hpp"
+#include "link/frame.hpp"
+
+namespace ktnet {
+
+using FormattedLine = std::array<std::uint8_t, formatted_line_length>;
+
+// The 140 columns of the record plus CR LF. record is the unescaped 0xD0 answer (77 bytes);
+// channel 1..4, type_letter 'S' or 'T', number 1..9 describe the scale it came from.
+FormattedLine format_line(std::uint8_t channel, char type_letter, std::uint8_t number,
+                          std::span<const std::uint8_t, record_frame_length> record);
+
+// Builds the raw 'Q' frame (checksum byte left 0) from one line as read, without its LF.
+// Columns past the end of a short line count as spaces. Returns false, building nothing,
+// for an empty line or one whose first character is NUL.
+bool parse_line(std::string_view line, std::uint8_t address_byte,
+                std::span<std::uint8_t, frame_buffer_size> frame);
+
+}  // namespace ktnet

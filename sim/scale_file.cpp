@@ -1,0 +1,91 @@
+#include "scale_file.hpp"
+
+#include <algorithm>
+
+#include "cli/text_file.hpp"
+
+namespace ktnet::sim {
+
+namespace {
+
+constexpr std::size_t byte65_column = 118;
+constexpr std::size_t byte65 = 65;
+
+std::uint8_t bcd_char_high(std::uint8_t b) { return static_cast<std::uint8_t>((b >> 4) | '0'); }
+std::uint8_t bcd_char_low(std::uint8_t b) { return static_cast<std::uint8_t>((b & 0x0F) | '0'); }
+
+}  // namespace
+
+FormattedLine scale_file_line(ScaleId id, const RecordBody& body) {
+    std::array<std::uint8_t, record_frame_length> frame{};
+    std::copy(body.begin(), body.end(), frame.begin() + record_body_offset);
+    const char type = (id.address_byte & section_bit) ? 'S' : 'T';
+    const auto number = static_cast<std::uint8_t>(id.address_byte & ~section_bit);
+    FormattedLine line = format_line(id.channel, type, number, frame);
+    line[unused_byte_column] = static_cast<std::uint8_t>(frame[unused_frame_byte] + '0');
+    line[byte65_column] = bcd_char_high(frame[byte65]);
+    line[byte65_column + 1] = bcd_char_low(frame[byte65]);
+    return line;
+}
+
+bool load_scales(const std::filesystem::path& path, SimulatedController& controller,
+                 std::string& error) {
+    auto file = LockedFile::open_for_reading(path);
+    if (!file) {
+        error = "cannot open " + path.string();
+        return false;
+    }
+    TextReader reader(std::move(*file));
+    std::string line;
+    for (std::size_t n = 1;; ++n) {
+        const auto got = reader.read_line(line, max_line_length);
+        if (got == TextReader::Line::end) return true;
+        const std::string where = path.string() + ":" + std::to_string(n) + ": ";
+        if (got == TextReader::Line::too_long) {
+            error = where + "line longer than 142 characters";
+            return false;
+        }
+        if (line.empty()) continue;
+        line.resize(std::max(line.size(), line_columns), ' ');
+        const int channel = line[channel_column] - '0';
+        const char type = line[type_column];
+        const int number = (line[scale_number_column] - '0') * 10 + (line[scale_number_column + 1] - '0');
+        if (channel < 1 || channel > 4 || (type != 'S' && type != 'T') || number < 1 || number > 9) {
+            error = where + "columns 0 to 5 must name the scale, as in \"1 S 01\"";
+            return false;
+        }
+        FrameBuffer frame{};
+        parse_line(line, 0, frame);
+        RecordBody body;
+        std::copy_n(frame.begin() + record_body_offset, body.size(), body.begin());
+        const char kept = line[unused_byte_column];
+        body[unused_frame_byte - record_body_offset] =
+            kept == 'x' ? 0 : static_cast<std::uint8_t>(kept - '0');
+        const ScaleId id = scale_id(static_cast<std::uint8_t>(channel), type,
+                                    static_cast<std::uint8_t>(number));
+        controller.add_scale(id).records[plu_number_of(body)] = body;
+    }
+}
+
+bool save_scales(const std::filesystem::path& path, const SimulatedController& controller,
+                 std::string& error) {
+    auto file = LockedFile::open_for_writing(path);
+    if (!file) {
+        error = "cannot write " + path.string();
+        return false;
+    }
+    TextWriter writer(std::move(*file));
+    for (const auto& [id, scale] : controller.scales()) {
+        for (const auto& [plu, body] : scale.records) {
+            FormattedLine line = scale_file_line(id, body);
+            // The writer turns the line's LF into CR LF, as the reader's files have it.
+            if (!writer.write(line)) {
+                error = "cannot write " + path.string();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace ktnet::sim

@@ -1,0 +1,39 @@
+// An in-process HID port over a configurable list of devices, some of them simulated
+// KT-NET controllers: the programs run whole against it without hardware.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/hid_port.hpp"
+#include "simulated_controller.hpp"
+
+namespace ktnet::sim {
+
+struct SimHidDevice {
+    std::wstring product = L"KT-NET CONTROLLER";
+    bool openable = true;
+    bool product_readable = true;
+    bool has_system_name = true;  // false: listed, but its device path cannot be had
+    SimulatedController* controller = nullptr;  // answers the reports when set
+};
+
+class SimPort final : public HidPort {
+public:
+    std::vector<SimHidDevice> devices;
+    bool list_fails = false;  // the HID subsystem cannot be reached
+
+    std::unique_ptr<HidInterfaceList> list_interfaces() override;
+
+    // How many devices were opened and are still open.
+    int open_devices() const { return *open_count_; }
+
+private:
+    std::shared_ptr<int> open_count_ = std::make_shared<int>(0);
+};
+
+// A port with one controller at index 0.
+SimPort port_with_controller(SimulatedController& controller);
+
+}  // namespace ktnet::sim

@@ -1,0 +1,269 @@
+#include "simulated_controller.hpp"
+
+#include <algorithm>
+#include <thread>
+
+namespace ktnet::sim {
+
+namespace {
+
+constexpr std::size_t report_frame_offset = 2;
+constexpr std::uint8_t status_ok = 0;
+constexpr std::uint8_t answer_open = command_open | answer_bit;
+
+constexpr std::array<std::pair<FaultKind, std::string_view>, 9> fault_names = {{
+    {FaultKind::status5, "status5"},
+    {FaultKind::wrong_code, "wrong-code"},
+    {FaultKind::short_answer, "short"},
+    {FaultKind::garbage, "garbage"},
+    {FaultKind::no_terminator, "no-terminator"},
+    {FaultKind::failed_write, "write-fails"},
+    {FaultKind::failed_read, "read-fails"},
+    {FaultKind::unplugged, "unplugged"},
+    {FaultKind::latency, "latency"},
+}};
+
+bool valid_address(std::uint8_t a) {
+    const std::uint8_t number = a & static_cast<std::uint8_t>(~section_bit);
+    return number >= 1 && number <= 9;
+}
+
+std::string hex(unsigned value) {
+    constexpr char digits[] = "0123456789ABCDEF";
+    return {digits[(value >> 4) & 0xF], digits[value & 0xF]};
+}
+
+// A raw frame with its checksum, escaped into the frame bytes of an input report.
+void put_frame(std::vector<std::uint8_t> frame, Report& report) {
+    FrameBuffer raw{}, escaped{};
+    std::copy(frame.begin(), frame.end(), raw.begin());
+    checksum(frame.size(), raw);
+    const std::size_t n = escape(frame.size(), raw, escaped);
+    std::copy_n(escaped.begin(), n, report.begin() + report_frame_offset);
+}
+
+std::vector<std::uint8_t> frame_head_for(std::uint8_t address, std::uint8_t code) {
+    return {frame_head, frame_head, address, 0, code, 1};
+}
+
+}  // namespace
+
+std::uint32_t plu_number_of(const RecordBody& body) {
+    return body[0] | (body[1] << 8) | (static_cast<std::uint32_t>(body[2]) << 16);
+}
+
+RecordBody empty_record(std::uint32_t plu) {
+    RecordBody body{};
+    body[0] = static_cast<std::uint8_t>(plu);
+    body[1] = static_cast<std::uint8_t>(plu >> 8);
+    body[2] = static_cast<std::uint8_t>(plu >> 16);
+    std::fill_n(body.begin() + (name_frame_byte - record_body_offset), name_length, ' ');
+    return body;
+}
+
+ScaleId scale_id(std::uint8_t channel, char type_letter, std::uint8_t number) {
+    return {channel, type_letter == 'S' ? static_cast<std::uint8_t>(number | section_bit) : number};
+}
+
+std::optional<FaultKind> fault_kind_from_name(std::string_view name) {
+    for (const auto& [kind, n] : fault_names) {
+        if (n == name) return kind;
+    }
+    return std::nullopt;
+}
+
+std::string_view fault_kind_name(FaultKind kind) {
+    for (const auto& [k, n] : fault_names) {
+        if (k == kind) return n;
+    }
+    return "?";
+}
+
+Scale* SimulatedController::find_scale(ScaleId id) {
+    const auto it = scales_.find(id);
+    return it == scales_.end() ? nullptr : &it->second;
+}
+
+std::optional<Fault> SimulatedController::fault_now() const {
+    const auto it = faults_.find(exchanges_);
+    if (it == faults_.end()) return std::nullopt;
+    return it->second;
+}
+
+void SimulatedController::violation(std::string what) {
+    violations_.push_back("exchange " + std::to_string(exchanges_) + ": " + std::move(what));
+}
+
+bool SimulatedController::receive(std::span<const std::uint8_t> report) {
+    const auto fault = fault_now();
+    if (fault && fault->kind == FaultKind::unplugged) unplugged_ = true;
+    if (unplugged_ || (fault && fault->kind == FaultKind::failed_write)) {
+        ++exchanges_;
+        return false;
+    }
+    pending_delay_ = latency_;
+    if (fault && fault->kind == FaultKind::latency) *pending_delay_ += fault->delay;
+    read_fails_ = fault && fault->kind == FaultKind::failed_read;
+
+    pending_.fill(0);
+    const auto frame = check_report(report);
+    if (fault && fault->kind == FaultKind::status5) {
+        pending_[1] = status_failed;
+    } else if (frame) {
+        carry_out(report[1], *frame);
+        if (fault) apply_answer_fault(fault->kind);
+    } else {
+        pending_[1] = status_failed;
+    }
+    ++exchanges_;
+    return true;
+}
+
+bool SimulatedController::answer(std::span<std::uint8_t, report_size> report) {
+    if (pending_delay_ && pending_delay_->count() > 0) std::this_thread::sleep_for(*pending_delay_);
+    pending_delay_.reset();
+    if (unplugged_ || read_fails_) {
+        read_fails_ = false;
+        return false;
+    }
+    std::copy(pending_.begin(), pending_.end(), report.begin());
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> SimulatedController::check_report(
+    std::span<const std::uint8_t> report) {
+    if (report.size() != report_size) {
+        violation("report of " + std::to_string(report.size()) + " bytes");
+        return std::nullopt;
+    }
+    std::copy(report.begin(), report.end(), last_report_.begin());
+    last_frame_.clear();
+    if (report[0] != 0) violation("report number " + hex(report[0]));
+    const std::uint8_t route = report[1];
+    if (route > 3 && route != route_opening) {
+        violation("route byte " + hex(route));
+        return std::nullopt;
+    }
+    const auto bytes = report.subspan(report_frame_offset);
+    if (bytes[0] != frame_head || bytes[1] != frame_head) {
+        violation("frame head " + hex(bytes[0]) + " " + hex(bytes[1]));
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> frame(bytes.begin(), bytes.begin() + command_index);
+    std::size_t i = command_index;
+    for (; i < bytes.size() && bytes[i] != frame_terminator; ++i) {
+        const std::uint8_t b = bytes[i];
+        if (b == escape_byte) {
+            if (i + 1 >= bytes.size() || bytes[i + 1] > escaped_range_last - escaped_range_first) {
+                violation("bad escape at frame byte " + std::to_string(i));
+                return std::nullopt;
+            }
+            frame.push_back(static_cast<std::uint8_t>(bytes[++i] + escaped_range_first));
+        } else if (b >= escaped_range_first && b <= escaped_range_last) {
+            violation("unescaped " + hex(b) + " at frame byte " + std::to_string(i));
+            return std::nullopt;
+        } else {
+            frame.push_back(b);
+        }
+    }
+    if (i == bytes.size()) {
+        violation("no terminator");
+        return std::nullopt;
+    }
+    frame.push_back(frame_terminator);
+    last_frame_ = frame;
+
+    const std::uint8_t command = frame.size() > command_index ? frame[command_index] : 0;
+    const std::size_t expected = command == command_store_plu ? record_frame_length
+                                 : (command == command_open || command == command_request_plu)
+                                     ? short_frame_length
+                                     : 0;
+    if (expected == 0) {
+        violation("unknown command " + hex(command));
+        return std::nullopt;
+    }
+    if (frame.size() != expected) {
+        violation("frame of " + std::to_string(frame.size()) + " bytes for command " + hex(command));
+        return std::nullopt;
+    }
+    std::uint8_t sum = 0;
+    for (std::size_t k = address_index; k + 1 < frame.size(); ++k) sum = static_cast<std::uint8_t>(sum + frame[k]);
+    if (sum != 0) violation("checksum");
+    if (frame[3] != 0 || frame[flag_index] != 1) violation("bytes 3 and 5 must be 0 and 1");
+    if ((route == route_opening) != (command == command_open)) {
+        violation("command " + hex(command) + " on route " + std::to_string(route));
+        return std::nullopt;
+    }
+    if (command == command_open ? frame[address_index] != 1 : !valid_address(frame[address_index])) {
+        violation("address byte " + hex(frame[address_index]));
+        return std::nullopt;
+    }
+    return frame;
+}
+
+void SimulatedController::carry_out(std::uint8_t route, const std::vector<std::uint8_t>& frame) {
+    const std::uint8_t address = frame[address_index];
+    const std::uint8_t command = frame[command_index];
+    pending_[1] = status_ok;
+    if (command == command_open) {
+        auto reply = frame_head_for(1, answer_open);
+        reply.insert(reply.end(), {0, 0, 0, 0, frame_terminator});
+        put_frame(reply, pending_);
+        return;
+    }
+    Scale* scale = find_scale({static_cast<std::uint8_t>(route + 1), address});
+    if (!scale) {
+        pending_[1] = status_failed;
+        return;
+    }
+    if (command == command_request_plu) {
+        const std::uint32_t plu = frame[payload_index] | (frame[payload_index + 1] << 8);
+        const auto it = scale->records.find(plu);
+        const RecordBody body = it == scale->records.end() ? empty_record(plu) : it->second;
+        auto reply = frame_head_for(address, answer_plu);
+        reply.insert(reply.end(), body.begin(), body.end());
+        reply.insert(reply.end(), {0, frame_terminator});
+        put_frame(reply, pending_);
+    } else {
+        RecordBody body;
+        std::copy_n(frame.begin() + record_body_offset, body.size(), body.begin());
+        scale->records[plu_number_of(body)] = body;
+        auto reply = frame_head_for(address, answer_stored);
+        reply.insert(reply.end(), {body[0], body[1], body[2], 0, frame_terminator});
+        put_frame(reply, pending_);
+    }
+}
+
+void SimulatedController::apply_answer_fault(FaultKind kind) {
+    auto frame = pending_.begin() + report_frame_offset;
+    switch (kind) {
+        case FaultKind::wrong_code:
+            frame[command_index] = frame[command_index] == answer_plu ? answer_stored : answer_plu;
+            break;
+        case FaultKind::short_answer: {
+            // Head and code survive; the frame ends well before a record's length.
+            const auto end = std::find(frame + command_index + 1, pending_.end(), frame_terminator);
+            const std::size_t cut = end - frame > 20 ? 20 : command_index + 2;
+            std::fill(frame + cut, pending_.end(), 0);
+            if (frame[cut - 1] == escape_byte) frame[cut - 1] = 0;
+            frame[cut] = frame_terminator;
+            break;
+        }
+        case FaultKind::garbage: {
+            std::uint32_t seed = 0x2545F491u + static_cast<std::uint32_t>(exchanges_);
+            for (auto it = frame; it != pending_.end(); ++it) {
+                seed = seed * 1664525u + 1013904223u;
+                *it = static_cast<std::uint8_t>(seed >> 24);
+            }
+            if (frame[0] == frame_head) frame[0] = 0;
+            break;
+        }
+        case FaultKind::no_terminator:
+            std::replace(frame, pending_.end(), frame_terminator, std::uint8_t{' '});
+            std::replace(frame, pending_.end(), std::uint8_t{0}, std::uint8_t{' '});
+            break;
+        default: break;
+    }
+}
+
+}  // namespace ktnet::sim

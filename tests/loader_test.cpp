@@ -1,0 +1,264 @@
+#include "loader/loader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/locked_file.hpp"
+#include "sim/sim_port.hpp"
+#include "test_support.hpp"
+
+namespace ktnet {
+namespace {
+
+using sim::FaultKind;
+using testing::read_bytes;
+using testing::write_bytes;
+
+const std::string ok = "\n parametry wywolania OK";
+const std::string invalid = "\n nieprawidlowe parametry wywolania ";
+const std::string found = "wykryto urzadzenie kt-net\n";
+const std::string not_accepted = "\nbrak prawidlowej odpowiedzi wagi";
+const std::string bad_input = "\n bledne dane w zbiorze wejsciowym..";
+
+constexpr std::string_view worked_line =
+    "3 T 07 xx012345 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 7 12 "
+    "7 7 42 42 121212 121212 12 42 12121212121212 12 7";
+
+// A line for PLU n named "ARTICLE n", padded to the reader's 140 columns plus its CR.
+std::string line_for(int n) {
+    std::string name = "ARTICLE " + std::to_string(n);
+    name.resize(24, ' ');
+    char plu[16];
+    std::snprintf(plu, sizeof plu, "%06d", n);
+    std::string line = "1 S 01 xx" + std::string(plu) + " " + name +
+                       " 000000 x 000000 000000 000000 000000 00 00 0 0 00 0 0 00 00 000000 "
+                       "000000 00 00 00000000000000 00 0";
+    return line + "\r";
+}
+
+std::string file_of_lines(int count) {
+    std::string content;
+    for (int i = 1; i <= count; ++i) content += line_for(i) + "\n";
+    return content;
+}
+
+std::string result_line(std::string_view status, int n) {
+    std::string name = "ARTICLE " + std::to_string(n);
+    name.resize(24, ' ');
+    return std::string(status) + " " + name + " *\r\n";
+}
+
+class LoaderRun : public ::testing::Test {
+protected:
+    testing::ScratchDir dir;
+    sim::SimulatedController controller;
+    sim::SimPort port = sim::port_with_controller(controller);
+    std::ostringstream console;
+    std::filesystem::path input = dir / "in.txt";
+    std::filesystem::path result = dir / "wynik.txt";
+    sim::Scale& scale = controller.add_scale(sim::scale_id(1, 'S', 1));
+
+    int run(std::vector<std::string> args) {
+        std::vector<std::string_view> views(args.begin(), args.end());
+        console.str("");
+        return run_loader(views, port, console, result);
+    }
+    int run(std::string first, std::string last) {
+        return run({"1", "S", "1", first, last, input.string()});
+    }
+    std::string results() const { return read_bytes(result); }
+};
+
+struct BadArguments {
+    const char* what;
+    std::vector<std::string> args;  // "IN" stands for the input file
+};
+
+class LoaderBadArguments : public LoaderRun, public ::testing::WithParamInterface<BadArguments> {};
+
+TEST_P(LoaderBadArguments, OneMessageAndNoFileTouched) {
+    write_bytes(input, file_of_lines(3));
+    write_bytes(result, "previous results");
+    std::vector<std::string> args = GetParam().args;
+    for (auto& a : args) if (a == "IN") a = input.string();
+    EXPECT_EQ(run(args), 1);
+    EXPECT_EQ(console.str(), invalid);
+    EXPECT_EQ(results(), "previous results");
+    EXPECT_EQ(read_bytes(input), file_of_lines(3));
+    EXPECT_EQ(controller.exchanges(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderBadArguments,
+    ::testing::Values(BadArguments{"none", {}}, BadArguments{"five", {"1", "S", "1", "1", "5"}},
+                      BadArguments{"seven", {"1", "S", "1", "1", "5", "IN", "x"}},
+                      BadArguments{"first_0", {"1", "S", "1", "0", "5", "IN"}},
+                      BadArguments{"last_0", {"1", "S", "1", "1", "0", "IN"}},
+                      BadArguments{"first_above_last", {"1", "S", "1", "5", "3", "IN"}},
+                      BadArguments{"channel_257", {"257", "S", "1", "1", "3", "IN"}},
+                      BadArguments{"channel_5", {"5", "S", "1", "1", "3", "IN"}},
+                      BadArguments{"number_265", {"1", "S", "265", "1", "3", "IN"}},
+                      BadArguments{"letter", {"1", "Q", "1", "1", "3", "IN"}},
+                      BadArguments{"last_too_big", {"1", "S", "1", "1", "4294967296", "IN"}}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+TEST_F(LoaderRun, MissingInputIsInvalidAndNeverCreated) {
+    EXPECT_EQ(run("1", "3"), 1);
+    EXPECT_EQ(console.str(), invalid);
+    EXPECT_FALSE(std::filesystem::exists(input));
+    EXPECT_FALSE(std::filesystem::exists(result));
+}
+
+TEST_F(LoaderRun, HeldInputIsInvalid) {
+    write_bytes(input, file_of_lines(3));
+    auto holder = LockedFile::open_for_reading(input);
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(run("1", "3"), 1);
+    EXPECT_EQ(console.str(), invalid);
+}
+
+TEST_F(LoaderRun, HeldResultFileStopsBeforeAnythingIsSent) {
+    write_bytes(input, file_of_lines(3));
+    write_bytes(result, "another run's results");
+    auto holder = LockedFile::open_for_reading(result);
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(run("1", "3"), 4);
+    EXPECT_EQ(console.str(), ok + "\n nie mozna otworzyc pliku wynik.txt");
+    EXPECT_EQ(controller.exchanges(), 0u);
+    EXPECT_EQ(results(), "another run's results");
+}
+
+TEST_F(LoaderRun, RangeThreeToFiveReadsFromLineOneAndSendsThree) {
+    write_bytes(input, file_of_lines(6));
+    EXPECT_EQ(run("3", "5"), 0);
+    EXPECT_EQ(console.str(), ok + found + "***");
+    EXPECT_EQ(results(), result_line("ok", 3) + result_line("ok", 4) + result_line("ok", 5));
+    EXPECT_EQ(results().size(), 3u * 31);
+    EXPECT_EQ(scale.records.size(), 3u);
+    EXPECT_TRUE(scale.records.contains(3) && scale.records.contains(5));
+    EXPECT_TRUE(controller.violations().empty());
+}
+
+TEST_F(LoaderRun, WorkedExampleLineBecomesTheExactQFrame) {
+    controller.add_scale(sim::scale_id(3, 'T', 7));
+    write_bytes(input, std::string(worked_line) + "\r\r\n");
+    EXPECT_EQ(run({"3", "T", "7", "1", "1", input.string()}), 0);
+    const auto& frame = controller.last_frame();
+    ASSERT_EQ(frame.size(), 77u);
+    EXPECT_EQ(frame[2], 0x07);
+    EXPECT_EQ(frame[4], 0x51);
+    EXPECT_EQ(frame[6], 0x39);
+    EXPECT_EQ(frame[7], 0x30);
+    EXPECT_EQ(frame[36], 0);
+    EXPECT_EQ(frame[65], 0x42);
+    EXPECT_EQ(frame[56], 42);
+    EXPECT_EQ(frame[51], 7);
+    EXPECT_EQ(frame[33], 0x12);
+    EXPECT_EQ(std::string(frame.begin() + 9, frame.begin() + 33), "NAME-OF-ARTICLE 24 CHARS");
+    EXPECT_EQ(results(), "ok NAME-OF-ARTICLE 24 CHARS *\r\n");
+    EXPECT_TRUE(controller.violations().empty());
+}
+
+struct InputCase {
+    const char* what;
+    std::string content;
+    std::string first, last;
+    int exit_status;
+    std::size_t sent;  // records sent and accepted
+    bool bad_input_message;
+};
+
+class LoaderInput : public LoaderRun, public ::testing::WithParamInterface<InputCase> {};
+
+TEST_P(LoaderInput, StopsWhereTheFileStops) {
+    write_bytes(input, GetParam().content);
+    EXPECT_EQ(run(GetParam().first, GetParam().last), GetParam().exit_status);
+    EXPECT_EQ(console.str(), ok + found + std::string(GetParam().sent, '*') +
+                                 (GetParam().bad_input_message ? bad_input : ""));
+    EXPECT_EQ(results().size(), GetParam().sent * 31);
+    EXPECT_EQ(scale.records.size(), GetParam().sent);
+    EXPECT_EQ(read_bytes(input), GetParam().content);
+}
+
+const std::string long_line = line_for(2).substr(0, 140) + "  +";  // 143 characters
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderInput,
+    ::testing::Values(
+        InputCase{"empty_file", "", "1", "3", 3, 0, true},
+        InputCase{"fewer_lines_than_last", file_of_lines(2), "1", "3", 3, 2, true},
+        InputCase{"negative_last_runs_to_the_end", file_of_lines(4), "2", "-1", 3, 3, true},
+        InputCase{"empty_line_before_range", line_for(1) + "\n\n" + file_of_lines(3), "3", "4", 3, 0, true},
+        InputCase{"empty_line_inside_range", line_for(1) + "\n\n", "1", "2", 3, 1, true},
+        InputCase{"nul_line", line_for(1) + "\n" + std::string(1, '\0') + "x\n", "1", "2", 3, 1, true},
+        InputCase{"last_line_without_lf", line_for(1) + "\n" + line_for(2), "1", "2", 0, 2, false},
+        InputCase{"eof_mark_ends_file", line_for(1) + "\n\x1A" + line_for(2) + "\n", "1", "2", 3, 1, true},
+        InputCase{"crlf_lines", line_for(1) + "\r\n" + line_for(2) + "\r\n", "1", "2", 0, 2, false},
+        InputCase{"line_of_142_is_whole", line_for(1).substr(0, 140) + "  \n" + line_for(2) + "\n", "1", "2", 0, 2, false},
+        InputCase{"line_of_143_is_bad_data", line_for(1) + "\n" + long_line + "\n" + line_for(3) + "\n", "1", "3", 3, 1, true},
+        InputCase{"too_long_before_range", long_line + "\n" + line_for(2) + "\n", "2", "2", 3, 0, true},
+        InputCase{"short_lines_are_taken", "1 S 01 xx000007 SHORT\n", "1", "1", 0, 1, false}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+TEST_F(LoaderRun, NoControllerLogsOneErLine) {
+    write_bytes(input, file_of_lines(3));
+    sim::SimPort empty;
+    std::vector<std::string> args = {"1", "S", "1", "1", "3", input.string()};
+    std::vector<std::string_view> views(args.begin(), args.end());
+    EXPECT_EQ(run_loader(views, empty, console, result), 2);
+    EXPECT_EQ(console.str(), ok + not_accepted);
+    EXPECT_EQ(results(), result_line("er", 1));
+}
+
+TEST_F(LoaderRun, ScaleOnAnotherChannelIsNotThere) {
+    write_bytes(input, file_of_lines(1));
+    EXPECT_EQ(run({"2", "S", "1", "1", "1", input.string()}), 2);
+    EXPECT_EQ(console.str(), ok + found + not_accepted);
+    EXPECT_EQ(results(), result_line("er", 1));
+}
+
+struct FaultCase {
+    FaultKind kind;
+    int exit_status;
+    std::string results;  // for lines 1..3 with the fault at line 2
+    std::size_t stored;   // records the scale holds afterwards
+};
+
+class LoaderFaults : public LoaderRun, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(LoaderFaults, ErLineForTheRefusedRecordAndNothingAfter) {
+    write_bytes(input, file_of_lines(3));
+    controller.inject(2, {GetParam().kind, std::chrono::microseconds(1000)});
+    EXPECT_EQ(run("1", "3"), GetParam().exit_status);
+    const bool failed = GetParam().exit_status != 0;
+    EXPECT_EQ(console.str(), ok + found + (failed ? "*" + not_accepted : "***"));
+    EXPECT_EQ(results(), GetParam().results);
+    EXPECT_EQ(scale.records.size(), GetParam().stored);
+    EXPECT_TRUE(controller.violations().empty());
+}
+
+const std::string ok1_er2 = result_line("ok", 1) + result_line("er", 2);
+const std::string ok123 = result_line("ok", 1) + result_line("ok", 2) + result_line("ok", 3);
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderFaults,
+    ::testing::Values(FaultCase{FaultKind::status5, 2, ok1_er2, 1},
+                      FaultCase{FaultKind::wrong_code, 2, ok1_er2, 2},
+                      FaultCase{FaultKind::garbage, 2, ok1_er2, 2},
+                      FaultCase{FaultKind::failed_write, 2, ok1_er2, 1},
+                      FaultCase{FaultKind::failed_read, 2, ok1_er2, 2},
+                      FaultCase{FaultKind::unplugged, 2, ok1_er2, 1},
+                      // The store answer is only an acknowledgement: its head and code are all
+                      // there is to check, and these two keep them.
+                      FaultCase{FaultKind::short_answer, 0, ok123, 3},
+                      FaultCase{FaultKind::no_terminator, 0, ok123, 3},
+                      FaultCase{FaultKind::latency, 0, ok123, 3}),
+    [](const auto& p) {
+        std::string name(sim::fault_kind_name(p.param.kind));
+        for (char& c : name) if (c == '-') c = '_';
+        return name;
+    });
+
+}  // namespace
+}  // namespace ktnet

@@ -1,0 +1,192 @@
+#include "sim/simulated_controller.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "sim/scale_file.hpp"
+#include "test_support.hpp"
+
+namespace ktnet::sim {
+namespace {
+
+// Sends a raw frame the way the programs do and returns the answer report.
+struct Peer {
+    SimulatedController controller;
+    Report in{};
+
+    bool send(std::uint8_t route, FrameBuffer raw, std::size_t n) {
+        FrameBuffer escaped{};
+        checksum(n, raw);
+        escape(n, raw, escaped);
+        Report out{};
+        out[1] = route;
+        std::copy_n(escaped.begin(), 253, out.begin() + 2);
+        return controller.receive(out) && controller.answer(in);
+    }
+};
+
+TEST(SimulatedController, AnswersOpeningRequestAndStore) {
+    Peer p;
+    auto& scale = p.controller.add_scale(scale_id(2, 'S', 4)).records;
+    FrameBuffer open{};
+    build_opening_frame(open);
+    ASSERT_TRUE(p.send(20, open, 11));
+    EXPECT_EQ(p.in[1], 0);
+    EXPECT_EQ(p.in[2 + 4], 0xCB);
+
+    FrameBuffer store{};
+    ASSERT_TRUE(parse_line("2 S 04 xx000300 STORED", 0x84, store));
+    ASSERT_TRUE(p.send(1, store, 77));
+    EXPECT_EQ(p.in[2 + 4], 0xD1);
+    ASSERT_TRUE(scale.contains(300));
+
+    const FrameBuffer request =
+        testing::frame_of({0x7C, 0x7C, 0x84, 0, 0x50, 1, 0x2C, 0x01, 0, 0, 0x7D});
+    ASSERT_TRUE(p.send(1, request, 11));
+    FrameBuffer answer{}, record{};
+    std::copy_n(p.in.begin() + 2, 253, answer.begin());
+    ASSERT_EQ(unescape(answer, record), 77u);
+    EXPECT_EQ(record[4], 0xD0);
+    EXPECT_EQ(std::string(record.begin() + 9, record.begin() + 15), "STORED");
+    std::uint8_t sum = 0;
+    for (std::size_t i = 2; i <= 75; ++i) sum = static_cast<std::uint8_t>(sum + record[i]);
+    EXPECT_EQ(sum, 0);
+    EXPECT_TRUE(p.controller.violations().empty());
+}
+
+TEST(SimulatedController, UnknownPluIsAnEmptyRecordAndMissingScaleIsStatus5) {
+    Peer p;
+    p.controller.add_scale(scale_id(1, 'T', 1));
+    ASSERT_TRUE(p.send(0, testing::frame_of({0x7C, 0x7C, 0x01, 0, 0x50, 1, 9, 0, 0, 0, 0x7D}), 11));
+    FrameBuffer answer{}, record{};
+    std::copy_n(p.in.begin() + 2, 253, answer.begin());
+    ASSERT_EQ(unescape(answer, record), 77u);
+    EXPECT_EQ(record[6], 9);
+    EXPECT_EQ(std::string(record.begin() + 9, record.begin() + 33), std::string(24, ' '));
+    EXPECT_EQ(record[40], 0);
+
+    ASSERT_TRUE(p.send(1, testing::frame_of({0x7C, 0x7C, 0x01, 0, 0x50, 1, 9, 0, 0, 0, 0x7D}), 11));
+    EXPECT_EQ(p.in[1], 5);
+    EXPECT_TRUE(p.controller.violations().empty());
+}
+
+struct ViolationCase {
+    const char* what;
+    std::uint8_t route;
+    std::vector<std::uint8_t> escaped;  // as it goes into the report
+};
+
+class StrictPeer : public ::testing::TestWithParam<ViolationCase> {};
+
+TEST_P(StrictPeer, RecordsTheViolationAndAnswersStatus5) {
+    SimulatedController c;
+    c.add_scale(scale_id(1, 'S', 1));
+    Report out{};
+    out[1] = GetParam().route;
+    std::copy(GetParam().escaped.begin(), GetParam().escaped.end(), out.begin() + 2);
+    ASSERT_TRUE(c.receive(out));
+    Report in{};
+    ASSERT_TRUE(c.answer(in));
+    EXPECT_EQ(in[1], 5);
+    EXPECT_EQ(c.violations().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SimulatedController, StrictPeer,
+    ::testing::Values(
+        ViolationCase{"bad_route", 7, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x2D, 0x7D}},
+        ViolationCase{"bad_head", 0, {0x7B, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x2D, 0x7D}},
+        ViolationCase{"unescaped_byte", 0, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 0x7C, 0, 0, 0, 0x7D}},
+        ViolationCase{"bad_escape", 0, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 0x7E, 9, 0, 0, 0x7D}},
+        ViolationCase{"no_terminator", 0, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x2D}},
+        ViolationCase{"wrong_length", 0, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0x2C, 0x7D}},
+        ViolationCase{"opening_on_channel", 0, {0x7C, 0x7C, 0x01, 0, 0x4B, 1, 1, 0, 0, 0xB2, 0x7D}},
+        ViolationCase{"request_on_opening_route", 20, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x2D, 0x7D}},
+        ViolationCase{"bad_address", 0, {0x7C, 0x7C, 0x8A, 0, 0x50, 1, 1, 0, 0, 0x24, 0x7D}},
+        ViolationCase{"unknown_command", 0, {0x7C, 0x7C, 0x81, 0, 0x52, 1, 1, 0, 0, 0x2B, 0x7D}}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+TEST(SimulatedController, ChecksumAndFlagViolationsAreRecordedButAnswered) {
+    Peer p;
+    p.controller.add_scale(scale_id(1, 'S', 1));
+    Report out{};
+    const std::vector<std::uint8_t> bad_sum = {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x00, 0x7D};
+    std::copy(bad_sum.begin(), bad_sum.end(), out.begin() + 2);
+    ASSERT_TRUE(p.controller.receive(out));
+    EXPECT_EQ(p.controller.violations().size(), 1u);
+    out[0] = 1;  // report number
+    ASSERT_TRUE(p.controller.receive(out));
+    EXPECT_EQ(p.controller.violations().size(), 3u);
+}
+
+TEST(SimulatedController, ReportOfWrongSizeIsAViolation) {
+    SimulatedController c;
+    std::vector<std::uint8_t> small(64, 0);
+    ASSERT_TRUE(c.receive(small));
+    EXPECT_EQ(c.violations().size(), 1u);
+}
+
+TEST(SimulatedController, FaultNamesRoundTrip) {
+    for (const char* name : {"status5", "wrong-code", "short", "garbage", "no-terminator",
+                             "write-fails", "read-fails", "unplugged", "latency"}) {
+        const auto kind = fault_kind_from_name(name);
+        ASSERT_TRUE(kind) << name;
+        EXPECT_EQ(fault_kind_name(*kind), name);
+    }
+    EXPECT_FALSE(fault_kind_from_name("nonsense"));
+}
+
+TEST(SimulatedController, UnpluggedStaysUnplugged) {
+    Peer p;
+    p.controller.add_scale(scale_id(1, 'S', 1));
+    p.controller.inject(1, {FaultKind::unplugged});
+    FrameBuffer open{};
+    build_opening_frame(open);
+    EXPECT_TRUE(p.send(20, open, 11));
+    EXPECT_FALSE(p.send(20, open, 11));
+    EXPECT_FALSE(p.send(20, open, 11));
+    Report in{};
+    EXPECT_FALSE(p.controller.answer(in));
+}
+
+TEST(ScaleFile, SavesAndLoadsEveryByteExactly) {
+    testing::ScratchDir dir;
+    std::mt19937 rng(5);
+    SimulatedController a;
+    for (const ScaleId id : {scale_id(1, 'S', 1), scale_id(4, 'T', 9)}) {
+        auto& records = a.add_scale(id).records;
+        for (std::uint32_t plu = 1; plu <= 200; ++plu) {
+            auto body = testing::random_record(rng, plu * 7);
+            testing::make_transferable(body);
+            body[36 - record_body_offset] = static_cast<std::uint8_t>(rng() % 10);
+            records[plu * 7] = body;
+        }
+    }
+    std::string error;
+    ASSERT_TRUE(save_scales(dir / "scales.txt", a, error)) << error;
+    SimulatedController b;
+    ASSERT_TRUE(load_scales(dir / "scales.txt", b, error)) << error;
+    ASSERT_EQ(a.scales().size(), b.scales().size());
+    for (const auto& [id, scale] : a.scales()) {
+        EXPECT_EQ(b.scales().at(id).records, scale.records);
+    }
+}
+
+TEST(ScaleFile, ReaderLinesLoadAndBadScaleColumnsAreReported) {
+    testing::ScratchDir dir;
+    testing::write_bytes(dir / "s.txt", "2 T 03 xx000042 SAMPLE\r\r\n");
+    SimulatedController c;
+    std::string error;
+    ASSERT_TRUE(load_scales(dir / "s.txt", c, error)) << error;
+    ASSERT_TRUE(c.find_scale(scale_id(2, 'T', 3)));
+    EXPECT_TRUE(c.find_scale(scale_id(2, 'T', 3))->records.contains(42));
+
+    testing::write_bytes(dir / "bad.txt", "9 T 03 xx000042 SAMPLE\n");
+    EXPECT_FALSE(load_scales(dir / "bad.txt", c, error));
+    EXPECT_NE(error.find("bad.txt:1"), std::string::npos);
+    EXPECT_FALSE(load_scales(dir / "missing.txt", c, error));
+}
+
+}  // namespace
+}  // namespace ktnet::sim
