@@ -1,0 +1,157 @@
+// ktnet-emu: runs a command with an emulated KT-NET controller on an emulated hidraw device,
+// so that the unchanged rdk and ldk find it and talk to it through hidapi and the kernel's
+// device interface as they would to the real one.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emu_options.hpp"
+#include "hidraw_testbed.hpp"
+#include "sim/scale_file.hpp"
+#include "sim/simulated_controller.hpp"
+
+namespace {
+
+using namespace ktnet;
+
+constexpr int exit_usage = 64;
+constexpr int exit_violations = 65;
+constexpr int exit_setup = 70;
+
+bool umockdev_preloaded() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload && std::strstr(preload, "libumockdev-preload") != nullptr;
+}
+
+// The testbed only works inside umockdev's preload library; start again under it. A
+// sanitizer runtime would refuse to run behind that library, so it is told not to check.
+int restart_under_umockdev(char** argv) {
+    std::string asan = "verify_asan_link_order=0";
+    if (const char* old = std::getenv("ASAN_OPTIONS")) asan = std::string(old) + ":" + asan;
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    std::vector<char*> args = {const_cast<char*>("umockdev-wrapper"),
+                               const_cast<char*>(ec ? argv[0] : self.c_str())};
+    for (char** a = argv + 1; *a; ++a) args.push_back(*a);
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    std::cerr << "ktnet-emu: cannot start umockdev-wrapper (" << std::strerror(errno)
+              << "); install the umockdev package\n";
+    return exit_setup;
+}
+
+int wait_for(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return exit_setup;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return exit_setup;
+}
+
+int run_command(const emu::EmuOptions& o) {
+    std::vector<char*> args;
+    for (const auto& a : o.command) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) return exit_setup;
+    if (pid == 0) {
+        execvp(args[0], args.data());
+        std::cerr << "ktnet-emu: cannot run " << o.command[0] << ": " << std::strerror(errno) << "\n";
+        _exit(127);
+    }
+    if (o.pid_file) std::ofstream(*o.pid_file) << pid << "\n";
+    return wait_for(pid);
+}
+
+// The controller behind its device: the testbed's thread answers reports while this thread
+// waits for the command, so the two meet under a lock.
+std::shared_ptr<emu::ReportHandler> controller_handler(sim::SimulatedController& controller,
+                                                       std::mutex& lock) {
+    auto handler = std::make_shared<emu::ReportHandler>();
+    handler->write = [&](std::span<const std::uint8_t> bytes) {
+        const std::lock_guard guard(lock);
+        return controller.receive(bytes);
+    };
+    handler->read = [&](std::span<std::uint8_t> out) {
+        const std::lock_guard guard(lock);
+        Report report{};
+        if (!controller.answer(report)) return -1;
+        // A read delivers the report without its report-number byte, status byte first.
+        const std::size_t n = std::min(out.size(), report.size() - 1);
+        std::copy_n(report.begin() + 1, n, out.begin());
+        return static_cast<int>(n);
+    };
+    return handler;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const auto parsed = emu::parse_emu_options(args);
+    if (!parsed.options) {
+        std::cerr << "ktnet-emu: " << parsed.error << "\n\n" << emu::emu_usage;
+        return exit_usage;
+    }
+    const emu::EmuOptions& o = *parsed.options;
+    if (o.help) {
+        std::cout << emu::emu_usage;
+        return 0;
+    }
+    if (!umockdev_preloaded()) return restart_under_umockdev(argv);
+
+    sim::SimulatedController controller;
+    std::string error;
+    if (o.scales_file && std::filesystem::exists(*o.scales_file) &&
+        !sim::load_scales(*o.scales_file, controller, error)) {
+        std::cerr << "ktnet-emu: " << error << "\n";
+        return exit_setup;
+    }
+    for (const auto id : o.scales) controller.add_scale(id);
+    for (const auto& [exchange, fault] : o.faults) controller.inject(exchange, fault);
+    controller.set_latency(o.latency);
+
+    std::mutex lock;
+    auto testbed = emu::HidrawTestbed::create(error);
+    bool ready = testbed != nullptr;
+    for (const auto& d : o.devices_before) {
+        if (!ready) break;
+        // An openable stranger answers nothing: its writes and reads fail.
+        std::shared_ptr<emu::ReportHandler> stranger;
+        if (d.openable) {
+            stranger = std::make_shared<emu::ReportHandler>(
+                emu::ReportHandler{[](auto) { return false; }, [](auto) { return -1; }});
+        }
+        ready = testbed->add_device(d.product, stranger, error);
+    }
+    if (ready && o.controller) {
+        ready = testbed->add_device(o.product, controller_handler(controller, lock), error);
+    }
+    if (!ready) {
+        std::cerr << "ktnet-emu: " << error << "\n";
+        return exit_setup;
+    }
+
+    const int status = run_command(o);
+
+    const std::lock_guard guard(lock);
+    if (o.scales_file && !sim::save_scales(*o.scales_file, controller, error)) {
+        std::cerr << "ktnet-emu: " << error << "\n";
+        return exit_setup;
+    }
+    for (const auto& v : controller.violations()) std::cerr << "ktnet-emu: protocol violation: " << v << "\n";
+    return controller.violations().empty() ? status : exit_violations;
+}

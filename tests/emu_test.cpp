@@ -1,0 +1,291 @@
+// The built rdk and ldk as processes, talking through hidapi and an emulated hidraw device to
+// ktnet-emu's simulated controller.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "sim/scale_file.hpp"
+#include "test_support.hpp"
+
+namespace ktnet {
+namespace {
+
+using testing::read_bytes;
+using testing::run_process;
+using testing::write_bytes;
+
+const std::string rdk_ok = "\nparametry wywolania OK";
+const std::string ldk_ok = "\n parametry wywolania OK";
+const std::string found = "wykryto urzadzenie kt-net\n";
+const std::string other = "wykryto urzadzenie hid inne niz kt-net\n";
+const std::string rdk_no_answer = "\nbrak prawid\xC5\x82owej odpowiedzi z wagi";
+const std::string ldk_not_accepted = "\nbrak prawidlowej odpowiedzi wagi";
+
+class Emulated : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        testing::ScratchDir dir;
+        const auto probe = run_process(KTNET_EMU_PATH, {"--no-controller", "--", "true"}, dir.path());
+        if (probe.exit_status != 0) skip_reason_ = "umockdev cannot run here (ktnet-emu exited with " +
+                                                  std::to_string(probe.exit_status) + ")";
+    }
+    void SetUp() override {
+        if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
+    }
+
+    // ktnet-emu with its options, then "--" and the command.
+    testing::ProcessResult emu(std::vector<std::string> options, std::vector<std::string> command) {
+        options.push_back("--");
+        options.insert(options.end(), command.begin(), command.end());
+        return run_process(KTNET_EMU_PATH, options, dir.path());
+    }
+
+    void write_scales(const std::string& name, sim::ScaleId id,
+                      const std::map<std::uint32_t, sim::RecordBody>& records) {
+        std::string content;
+        for (const auto& [plu, body] : records) {
+            const FormattedLine line = sim::scale_file_line(id, body);
+            content.append(line.begin(), line.end() - 1);  // keep CR, add CR LF as the writer does
+            content += "\r\n";
+        }
+        write_bytes(dir / name, content);
+    }
+
+    std::map<sim::ScaleId, sim::Scale> read_scales(const std::string& name) {
+        sim::SimulatedController c;
+        std::string error;
+        EXPECT_TRUE(sim::load_scales(dir / name, c, error)) << error;
+        return c.scales();
+    }
+
+    static sim::RecordBody article(std::uint32_t plu, std::string name) {
+        sim::RecordBody body = sim::empty_record(plu);
+        name.resize(24, ' ');
+        std::copy(name.begin(), name.end(), body.begin() + 3);
+        return body;
+    }
+
+    testing::ScratchDir dir;
+    static inline std::string skip_reason_;
+};
+
+TEST_F(Emulated, RdkReadsThroughTheDeviceWithAnUnopenableDeviceFirst) {
+    write_scales("scales.txt", sim::scale_id(1, 'S', 1),
+                 {{1, article(1, "BREAD")}, {2, article(2, "BUTTER")}, {3, article(3, "CHEESE")}});
+    const auto r = emu({"--scales", "scales.txt", "--unopenable-device"},
+                       {RDK_PATH, "1", "S", "1", "1", "3", "out.txt"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.output, rdk_ok + other + found + "***");
+    const std::string file = read_bytes(dir / "out.txt");
+    ASSERT_EQ(file.size(), 3u * 143);
+    EXPECT_EQ(file.substr(143, 40), "1 S 01 xx000002 BUTTER                  ");
+    EXPECT_EQ(file.substr(283, 3), "\r\r\n");
+}
+
+TEST_F(Emulated, WorkedExampleThroughRealRdkAndLdk) {
+    // The example's PLU 12345 lies beyond the reader's range, so the scale holds the same
+    // record as PLU 5.
+    const std::string line =
+        "3 T 07 xx000005 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 7 12 "
+        "7 7 42 42 121212 121212 12 42 12121212121212 12 7";
+    sim::RecordBody body{};
+    FrameBuffer frame{};
+    ASSERT_TRUE(parse_line(line, 7, frame));
+    std::copy_n(frame.begin() + 6, body.size(), body.begin());
+    body[65 - 6] = 42;  // binary 42, shown as "42"
+    write_scales("scales.txt", sim::scale_id(3, 'T', 7), {{5, body}});
+    const auto read = emu({"--scales", "scales.txt"}, {RDK_PATH, "3", "T", "7", "5", "5", "out.txt"});
+    EXPECT_EQ(read.exit_status, 0);
+    EXPECT_EQ(read_bytes(dir / "out.txt"), line + "\r\r\n");
+
+    const auto load = emu({"--scales", "target.txt", "--scale", "3:T:7"},
+                          {LDK_PATH, "3", "T", "7", "1", "1", "out.txt"});
+    EXPECT_EQ(load.exit_status, 0);
+    EXPECT_EQ(load.output, ldk_ok + found + "*");
+    EXPECT_EQ(read_bytes(dir / "wynik.txt"), "ok NAME-OF-ARTICLE 24 CHARS *\r\n");
+    const auto scales = read_scales("target.txt");
+    const auto& stored = scales.at(sim::scale_id(3, 'T', 7)).records.at(5);
+    EXPECT_EQ(stored[36 - 6], 0);
+    EXPECT_EQ(stored[65 - 6], 0x42);
+    EXPECT_EQ(stored[56 - 6], 42);
+}
+
+struct DeviceListCase {
+    const char* what;
+    std::vector<std::string> options;
+    std::string messages;
+    int exit_status;
+};
+
+class EmulatedDeviceList : public Emulated, public ::testing::WithParamInterface<DeviceListCase> {};
+
+TEST_P(EmulatedDeviceList, RdkFindsOnlyWhatItShould) {
+    std::vector<std::string> options = GetParam().options;
+    options.insert(options.end(), {"--scale", "1:S:1"});
+    const auto r = emu(options, {RDK_PATH, "1", "S", "1", "1", "1", "out.txt"});
+    EXPECT_EQ(r.exit_status, GetParam().exit_status);
+    EXPECT_EQ(r.output, rdk_ok + GetParam().messages);
+}
+
+std::vector<std::string> strangers(int count) {
+    std::vector<std::string> o;
+    for (int i = 0; i < count; ++i) o.insert(o.end(), {"--other-device", "USB Keyboard"});
+    return o;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Emulated, EmulatedDeviceList,
+    ::testing::Values(
+        DeviceListCase{"longer_product_matches", {"--product", "KT-NET CONTROLLER 2"}, found + "*", 0},
+        DeviceListCase{"shorter_product_does_not", {"--product", "KT-NET CONTROL"}, rdk_no_answer, 2},
+        DeviceListCase{"controller_at_index_19", strangers(19), found + "*", 0},
+        DeviceListCase{"controller_at_index_20_never_found", strangers(20), rdk_no_answer, 2},
+        DeviceListCase{"no_controller", {"--no-controller"}, rdk_no_answer, 2}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+struct FaultCase {
+    std::string fault;
+    int rdk_status;
+    std::size_t rdk_lines;
+    int ldk_status;
+    std::size_t ldk_stored;
+};
+
+class EmulatedFaults : public Emulated, public ::testing::WithParamInterface<FaultCase> {};
+
+// Three records with the fault on the second (exchange 2).
+TEST_P(EmulatedFaults, BothProgramsStopWhereTheFaultIs) {
+    write_scales("scales.txt", sim::scale_id(1, 'S', 1),
+                 {{1, article(1, "ONE")}, {2, article(2, "TWO")}, {3, article(3, "THREE")}});
+    const std::string fault = "2:" + GetParam().fault;
+    const auto read = emu({"--scales", "scales.txt", "--fault", fault},
+                          {RDK_PATH, "1", "S", "1", "1", "3", "out.txt"});
+    EXPECT_EQ(read.exit_status, GetParam().rdk_status);
+    const std::size_t lines = GetParam().rdk_lines;
+    EXPECT_EQ(read.output, rdk_ok + found + std::string(lines, '*') + (lines < 3 ? rdk_no_answer : ""));
+    EXPECT_EQ(read_bytes(dir / "out.txt").size(), lines * 143);
+
+    write_bytes(dir / "in.txt", "1 S 01 xx000001 ONE\n1 S 01 xx000002 TWO\n1 S 01 xx000003 THREE\n");
+    const auto load = emu({"--scales", "target.txt", "--scale", "1:S:1", "--fault", fault},
+                          {LDK_PATH, "1", "S", "1", "1", "3", "in.txt"});
+    EXPECT_EQ(load.exit_status, GetParam().ldk_status);
+    const std::string results = read_bytes(dir / "wynik.txt");
+    if (GetParam().ldk_status == 0) {
+        EXPECT_EQ(load.output, ldk_ok + found + "***");
+        EXPECT_EQ(results.size(), 3u * 31);
+    } else {
+        EXPECT_EQ(load.output, ldk_ok + found + "*" + ldk_not_accepted);
+        EXPECT_EQ(results.substr(31, 3), "er ");
+        EXPECT_EQ(results.size(), 2u * 31);
+    }
+    EXPECT_EQ(read_scales("target.txt").at(sim::scale_id(1, 'S', 1)).records.size(),
+              GetParam().ldk_stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Emulated, EmulatedFaults,
+    ::testing::Values(FaultCase{"status5", 2, 1, 2, 1}, FaultCase{"wrong-code", 2, 1, 2, 2},
+                      FaultCase{"short", 2, 1, 0, 3}, FaultCase{"garbage", 2, 1, 2, 2},
+                      FaultCase{"no-terminator", 2, 1, 0, 3}, FaultCase{"write-fails", 2, 1, 2, 1},
+                      FaultCase{"read-fails", 2, 1, 2, 2}, FaultCase{"unplugged", 2, 1, 2, 1},
+                      FaultCase{"latency:20000", 0, 3, 0, 3}),
+    [](const auto& p) {
+        std::string name = p.param.fault;
+        for (char& c : name) if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+TEST_F(Emulated, ThousandRandomRecordsFromOneScaleIntoAnother) {
+    std::mt19937 rng(1000);
+    std::map<std::uint32_t, sim::RecordBody> records;
+    for (std::uint32_t plu = 1; plu <= 1000; ++plu) {
+        auto body = testing::random_record(rng, plu);
+        testing::make_transferable(body);
+        body[36 - 6] = 0;  // never shown in a line
+        body[65 - 6] = static_cast<std::uint8_t>(body[65 - 6] % 10);  // two-way only below 10
+        records[plu] = body;
+    }
+    write_scales("source.txt", sim::scale_id(1, 'S', 1), records);
+    ASSERT_EQ(emu({"--scales", "source.txt"}, {RDK_PATH, "1", "S", "1", "1", "1000", "plu.txt"}).exit_status, 0);
+    ASSERT_EQ(emu({"--scales", "target.txt", "--scale", "2:T:3"},
+                  {LDK_PATH, "2", "T", "3", "1", "1000", "plu.txt"}).exit_status, 0);
+    EXPECT_EQ(read_scales("target.txt").at(sim::scale_id(2, 'T', 3)).records, records);
+}
+
+// Runs a command on a pseudo-terminal and kills it with SIGKILL once `stars` "*" have shown.
+// Returns the number of "*" that reached the terminal.
+std::size_t kill_after_stars(const std::vector<std::string>& command, const std::filesystem::path& cwd,
+                             const std::filesystem::path& pid_file, std::size_t stars) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        // Only the program's standard output goes to the terminal: the emulator's own messages
+        // on standard error would mix in.
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 2);
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        std::vector<char*> argv;
+        for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string seen;
+    char buffer[256];
+    bool killed = false;
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
+        seen.append(buffer, static_cast<std::size_t>(n));
+        if (!killed && static_cast<std::size_t>(std::count(seen.begin(), seen.end(), '*')) >= stars) {
+            // The program is the emulator's child; its id is in the pid file.
+            std::ifstream in(pid_file);
+            pid_t program = 0;
+            in >> program;
+            if (program > 0) kill(program, SIGKILL);
+            killed = true;
+        }
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return static_cast<std::size_t>(std::count(seen.begin(), seen.end(), '*'));
+}
+
+TEST_F(Emulated, KilledRunsKeepEveryStarredLine) {
+    std::map<std::uint32_t, sim::RecordBody> records;
+    for (std::uint32_t plu = 1; plu <= 200; ++plu) records[plu] = article(plu, "ITEM " + std::to_string(plu));
+    write_scales("scales.txt", sim::scale_id(1, 'S', 1), records);
+    const auto pid_file = dir / "pid";
+    const std::size_t read_stars = kill_after_stars(
+        {KTNET_EMU_PATH, "--scales", "scales.txt", "--latency-us", "20000", "--pid-file",
+         pid_file.string(), "--", RDK_PATH, "1", "S", "1", "1", "200", "out.txt"},
+        dir.path(), pid_file, 20);
+    const std::string file = read_bytes(dir / "out.txt");
+    EXPECT_GE(read_stars, 20u);
+    EXPECT_LT(read_stars, 200u);
+    EXPECT_EQ(file.size() % 143, 0u) << "no partial line";
+    EXPECT_GE(file.size() / 143, read_stars);
+
+    std::string lines;
+    for (int i = 1; i <= 200; ++i) lines += "1 S 01 xx" + std::string(6 - std::to_string(i).size(), '0') + std::to_string(i) + " ITEM\n";
+    write_bytes(dir / "in.txt", lines);
+    const std::size_t load_stars = kill_after_stars(
+        {KTNET_EMU_PATH, "--scale", "1:S:1", "--latency-us", "20000", "--pid-file",
+         pid_file.string(), "--", LDK_PATH, "1", "S", "1", "1", "200", "in.txt"},
+        dir.path(), pid_file, 20);
+    const std::string results = read_bytes(dir / "wynik.txt");
+    EXPECT_GE(load_stars, 20u);
+    EXPECT_EQ(results.size() % 31, 0u) << "no partial line";
+    EXPECT_GE(results.size() / 31, load_stars);
+}
+
+}  // namespace
+}  // namespace ktnet
