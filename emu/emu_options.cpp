@@ -29,6 +29,8 @@ Options:
                            read-fails, unplugged, or latency with its delay in microseconds
   --latency-us US          delay every answer by US microseconds
   --pid-file FILE          write the command's process id to FILE
+  --usage-file FILE        write the command's resource use to FILE when it ends:
+                           "max_rss_kb N", "user_us N", "system_us N", one per line
   --help                   this text
 )";
 
@@ -106,7 +108,7 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
         }
         const bool takes_value = a == "--scales" || a == "--scale" || a == "--other-device" ||
                                  a == "--product" || a == "--fault" || a == "--latency-us" ||
-                                 a == "--pid-file";
+                                 a == "--pid-file" || a == "--usage-file";
         if (!takes_value) return fail("unknown option: " + std::string(a));
         if (i + 1 == args.size()) return fail(std::string(a) + " needs a value");
         const std::string_view v = args[++i];
@@ -128,8 +130,10 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
             const auto us = number<long>(v);
             if (!us || *us < 0) return fail("--latency-us takes a number of microseconds");
             o.latency = std::chrono::microseconds(*us);
-        } else {
+        } else if (a == "--pid-file") {
             o.pid_file = std::string(v);
+        } else {
+            o.usage_file = std::string(v);
         }
     }
     if (!o.help && o.command.empty()) return fail("no command given after --");

@@ -1,6 +1,7 @@
 // ktnet-emu: runs a command with an emulated KT-NET controller on an emulated hidraw device,
 // so that the unchanged rdk and ldk find it and talk to it through hidapi and the kernel's
 // device interface as they would to the real one.
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,10 +52,17 @@ int restart_under_umockdev(char** argv) {
     return exit_setup;
 }
 
-int wait_for(pid_t pid) {
+int wait_for(pid_t pid, const std::optional<std::string>& usage_file) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0) {
         if (errno != EINTR) return exit_setup;
+    }
+    if (usage_file) {
+        const auto us = [](timeval t) { return t.tv_sec * 1000000L + t.tv_usec; };
+        std::ofstream(*usage_file) << "max_rss_kb " << usage.ru_maxrss << "\nuser_us "
+                                   << us(usage.ru_utime) << "\nsystem_us " << us(usage.ru_stime)
+                                   << "\n";
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -73,7 +81,7 @@ int run_command(const emu::EmuOptions& o) {
         _exit(127);
     }
     if (o.pid_file) std::ofstream(*o.pid_file) << pid << "\n";
-    return wait_for(pid);
+    return wait_for(pid, o.usage_file);
 }
 
 // The controller behind its device: the testbed's thread answers reports while this thread

@@ -11,7 +11,7 @@ TEST(EmuOptions, FullCommandLine) {
     const auto p = parse({"--scales", "s.txt", "--scale", "2:T:3", "--unopenable-device",
                           "--other-device", "Mouse", "--product", "KT-NET CONTROLLER 2", "--fault",
                           "3:status5", "--fault", "4:latency:8000", "--latency-us", "100",
-                          "--pid-file", "p", "--", "rdk", "--help"});
+                          "--pid-file", "p", "--usage-file", "u", "--", "rdk", "--help"});
     ASSERT_TRUE(p.options) << p.error;
     const EmuOptions& o = *p.options;
     EXPECT_EQ(o.scales_file, "s.txt");
@@ -27,6 +27,7 @@ TEST(EmuOptions, FullCommandLine) {
     EXPECT_EQ(o.faults[1].second.delay, std::chrono::microseconds(8000));
     EXPECT_EQ(o.latency, std::chrono::microseconds(100));
     EXPECT_EQ(o.pid_file, "p");
+    EXPECT_EQ(o.usage_file, "u");
     EXPECT_EQ(o.command, (std::vector<std::string>{"rdk", "--help"}));  // after -- it is the command's
 }
 
