@@ -1,82 +1,18 @@
 // The built rdk and ldk as processes, talking through hidapi and an emulated hidraw device to
 // ktnet-emu's simulated controller.
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fcntl.h>
-
-#include <chrono>
-#include <fstream>
 #include <random>
-#include <thread>
 
-#include "sim/scale_file.hpp"
-#include "test_support.hpp"
+#include "emu_support.hpp"
 
 namespace ktnet {
 namespace {
 
+using testing::Emulated;
 using testing::read_bytes;
-using testing::run_process;
 using testing::write_bytes;
-
-const std::string rdk_ok = "\nparametry wywolania OK";
-const std::string ldk_ok = "\n parametry wywolania OK";
-const std::string found = "wykryto urzadzenie kt-net\n";
-const std::string other = "wykryto urzadzenie hid inne niz kt-net\n";
-const std::string rdk_no_answer = "\nbrak prawid\xC5\x82owej odpowiedzi z wagi";
-const std::string ldk_not_accepted = "\nbrak prawidlowej odpowiedzi wagi";
-
-class Emulated : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        testing::ScratchDir dir;
-        const auto probe = run_process(KTNET_EMU_PATH, {"--no-controller", "--", "true"}, dir.path());
-        if (probe.exit_status != 0) skip_reason_ = "umockdev cannot run here (ktnet-emu exited with " +
-                                                  std::to_string(probe.exit_status) + ")";
-    }
-    void SetUp() override {
-        if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
-    }
-
-    // ktnet-emu with its options, then "--" and the command.
-    testing::ProcessResult emu(std::vector<std::string> options, std::vector<std::string> command) {
-        options.push_back("--");
-        options.insert(options.end(), command.begin(), command.end());
-        return run_process(KTNET_EMU_PATH, options, dir.path());
-    }
-
-    void write_scales(const std::string& name, sim::ScaleId id,
-                      const std::map<std::uint32_t, sim::RecordBody>& records) {
-        std::string content;
-        for (const auto& [plu, body] : records) {
-            const FormattedLine line = sim::scale_file_line(id, body);
-            content.append(line.begin(), line.end() - 1);  // keep CR, add CR LF as the writer does
-            content += "\r\n";
-        }
-        write_bytes(dir / name, content);
-    }
-
-    std::map<sim::ScaleId, sim::Scale> read_scales(const std::string& name) {
-        sim::SimulatedController c;
-        std::string error;
-        EXPECT_TRUE(sim::load_scales(dir / name, c, error)) << error;
-        return c.scales();
-    }
-
-    static sim::RecordBody article(std::uint32_t plu, std::string name) {
-        sim::RecordBody body = sim::empty_record(plu);
-        name.resize(24, ' ');
-        std::copy(name.begin(), name.end(), body.begin() + 3);
-        return body;
-    }
-
-    testing::ScratchDir dir;
-    static inline std::string skip_reason_;
-};
+using namespace testing;  // the shared messages
 
 TEST_F(Emulated, RdkReadsThroughTheDeviceWithAnUnopenableDeviceFirst) {
     write_scales("scales.txt", sim::scale_id(1, 'S', 1),
@@ -219,72 +155,6 @@ TEST_F(Emulated, ThousandRandomRecordsFromOneScaleIntoAnother) {
     ASSERT_EQ(emu({"--scales", "target.txt", "--scale", "2:T:3"},
                   {LDK_PATH, "2", "T", "3", "1", "1000", "plu.txt"}).exit_status, 0);
     EXPECT_EQ(read_scales("target.txt").at(sim::scale_id(2, 'T', 3)).records, records);
-}
-
-// Runs a command on a pseudo-terminal and kills it with SIGKILL once `stars` "*" have shown.
-// Returns the number of "*" that reached the terminal.
-std::size_t kill_after_stars(const std::vector<std::string>& command, const std::filesystem::path& cwd,
-                             const std::filesystem::path& pid_file, std::size_t stars) {
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        // Only the program's standard output goes to the terminal: the emulator's own messages
-        // on standard error would mix in.
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 2);
-        if (chdir(cwd.c_str()) != 0) _exit(126);
-        std::vector<char*> argv;
-        for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    std::string seen;
-    char buffer[256];
-    bool killed = false;
-    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
-        seen.append(buffer, static_cast<std::size_t>(n));
-        if (!killed && static_cast<std::size_t>(std::count(seen.begin(), seen.end(), '*')) >= stars) {
-            // The program is the emulator's child; its id is in the pid file.
-            std::ifstream in(pid_file);
-            pid_t program = 0;
-            in >> program;
-            if (program > 0) kill(program, SIGKILL);
-            killed = true;
-        }
-    }
-    close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return static_cast<std::size_t>(std::count(seen.begin(), seen.end(), '*'));
-}
-
-TEST_F(Emulated, KilledRunsKeepEveryStarredLine) {
-    std::map<std::uint32_t, sim::RecordBody> records;
-    for (std::uint32_t plu = 1; plu <= 200; ++plu) records[plu] = article(plu, "ITEM " + std::to_string(plu));
-    write_scales("scales.txt", sim::scale_id(1, 'S', 1), records);
-    const auto pid_file = dir / "pid";
-    const std::size_t read_stars = kill_after_stars(
-        {KTNET_EMU_PATH, "--scales", "scales.txt", "--latency-us", "20000", "--pid-file",
-         pid_file.string(), "--", RDK_PATH, "1", "S", "1", "1", "200", "out.txt"},
-        dir.path(), pid_file, 20);
-    const std::string file = read_bytes(dir / "out.txt");
-    EXPECT_GE(read_stars, 20u);
-    EXPECT_LT(read_stars, 200u);
-    EXPECT_EQ(file.size() % 143, 0u) << "no partial line";
-    EXPECT_GE(file.size() / 143, read_stars);
-
-    std::string lines;
-    for (int i = 1; i <= 200; ++i) lines += "1 S 01 xx" + std::string(6 - std::to_string(i).size(), '0') + std::to_string(i) + " ITEM\n";
-    write_bytes(dir / "in.txt", lines);
-    const std::size_t load_stars = kill_after_stars(
-        {KTNET_EMU_PATH, "--scale", "1:S:1", "--latency-us", "20000", "--pid-file",
-         pid_file.string(), "--", LDK_PATH, "1", "S", "1", "1", "200", "in.txt"},
-        dir.path(), pid_file, 20);
-    const std::string results = read_bytes(dir / "wynik.txt");
-    EXPECT_GE(load_stars, 20u);
-    EXPECT_EQ(results.size() % 31, 0u) << "no partial line";
-    EXPECT_GE(results.size() / 31, load_stars);
 }
 
 }  // namespace
