@@ -99,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"channel_5", {"5", "S", "1", "1", "3", "IN"}},
                       BadArguments{"number_265", {"1", "S", "265", "1", "3", "IN"}},
                       BadArguments{"letter", {"1", "Q", "1", "1", "3", "IN"}},
-                      BadArguments{"last_too_big", {"1", "S", "1", "1", "4294967296", "IN"}}),
+                      BadArguments{"last_too_big", {"1", "S", "1", "1", "4294967296", "IN"}},
+                      BadArguments{"negative_last_wrapping_to_1", {"1", "S", "1", "1", "-4294967295", "IN"}}),
     [](const auto& p) { return std::string(p.param.what); });
 
 TEST_F(LoaderRun, MissingInputIsInvalidAndNeverCreated) {

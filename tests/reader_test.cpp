@@ -80,6 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"number_0", {"1", "S", "0", "1", "5", "OUT"}},
                       BadArguments{"negative_last", {"1", "S", "1", "1", "-1", "OUT"}},
                       BadArguments{"negative_first", {"1", "S", "1", "-1", "5", "OUT"}},
+                      BadArguments{"negative_first_wrapping_to_1", {"1", "S", "1", "-4294967295", "5", "OUT"}},
                       BadArguments{"first_too_big", {"1", "S", "1", "4294967296", "5", "OUT"}}),
     [](const auto& p) { return std::string(p.param.what); });
 
