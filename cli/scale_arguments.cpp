@@ -1,5 +1,7 @@
 #include "scale_arguments.hpp"
 
+#include <limits>
+
 #include "decimal_argument.hpp"
 
 namespace ktnet {
@@ -12,6 +14,15 @@ std::optional<std::uint8_t> in_range(std::string_view text, std::int64_t low, st
     return static_cast<std::uint8_t>(*v);
 }
 
+// first or last as the range checks compare it: 32 bits unsigned, where a negative number is
+// a very large one. A negative number must fit in 32 bits as well: -4294967295 would
+// otherwise come out as 1 and pass the range checks.
+std::optional<std::uint32_t> range_bound(std::string_view text) {
+    const auto v = parse_decimal(text);
+    if (!v || *v < std::numeric_limits<std::int32_t>::min()) return std::nullopt;
+    return as_unsigned32(*v);
+}
+
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
@@ -21,12 +32,11 @@ std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_
     const auto channel = in_range(args[0], 1, 4);
     const char type_letter = args[1].empty() ? '\0' : upper(args[1].front());
     const auto number = in_range(args[2], 1, 9);
-    const auto first = parse_decimal(args[3]);
-    const auto last = parse_decimal(args[4]);
+    const auto first = range_bound(args[3]);
+    const auto last = range_bound(args[4]);
     if (!channel || !number || !first || !last) return std::nullopt;
     if (type_letter != 'S' && type_letter != 'T') return std::nullopt;
-    return ScaleArguments{*channel, type_letter, *number, as_unsigned32(*first),
-                          as_unsigned32(*last), args[5]};
+    return ScaleArguments{*channel, type_letter, *number, *first, *last, args[5]};
 }
 
 }  // namespace ktnet

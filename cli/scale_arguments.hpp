@@ -28,7 +28,8 @@ struct ScaleArguments {
 };
 
 // Exactly six arguments, each within its range as a whole value (never wrapped into range);
-// first and last must fit in 32 bits. The range checks on first and last are each program's.
+// first and last must fit in 32 bits, a negative one as a negative 32-bit number. The range
+// checks on first and last are each program's.
 std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_view> args);
 
 }  // namespace ktnet

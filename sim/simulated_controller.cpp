@@ -22,6 +22,7 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 9> fault_names = {{
     {FaultKind::unplugged, "unplugged"},
     {FaultKind::latency, "latency"},
 }};
+static_assert(fault_names.size() == all_fault_kinds.size());
 
 bool valid_address(std::uint8_t a) {
     const std::uint8_t number = a & static_cast<std::uint8_t>(~section_bit);

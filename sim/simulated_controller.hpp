@@ -56,6 +56,13 @@ enum class FaultKind {
     latency,        // the answer is right, but comes late
 };
 
+// Every kind above, in that order.
+inline constexpr std::array<FaultKind, 9> all_fault_kinds = {
+    FaultKind::status5,       FaultKind::wrong_code,  FaultKind::short_answer,
+    FaultKind::garbage,       FaultKind::no_terminator, FaultKind::failed_write,
+    FaultKind::failed_read,   FaultKind::unplugged,   FaultKind::latency,
+};
+
 struct Fault {
     FaultKind kind;
     std::chrono::microseconds delay{0};  // for latency

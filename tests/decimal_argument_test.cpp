@@ -64,8 +64,22 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentsCase{{"1", "S", "265", "1", "2", "f"}, false},
                       ArgumentsCase{{"1", "S", "1", "4294967296", "2", "f"}, false},
                       ArgumentsCase{{"1", "S", "1", "1", "4294967296", "f"}, false},
+                      // A negative first or last is a very large number, never one that
+                      // wraps round into range.
+                      ArgumentsCase{{"1", "S", "1", "-4294967295", "2", "f"}, false},
+                      ArgumentsCase{{"1", "S", "1", "1", "-2147487231", "f"}, false},
+                      ArgumentsCase{{"1", "S", "1", "1", "-2147483649", "f"}, false},
+                      ArgumentsCase{{"1", "S", "1", "1", "-2147483648", "f"}, true},
                       ArgumentsCase{{"1", "S", "1", "1", "2"}, false},
                       ArgumentsCase{{"1", "S", "1", "1", "2", "f", "g"}, false}));
+
+TEST(ScaleArgumentChecks, NegativeBoundsBecomeVeryLarge) {
+    const std::vector<std::string_view> args = {"1", "S", "1", "-1", "-2147483648", "f"};
+    const auto a = parse_scale_arguments(args);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->first, 4294967295u);
+    EXPECT_EQ(a->last, 2147483648u);
+}
 
 TEST(ScaleArgumentChecks, AddressByteAndRoute) {
     const std::vector<std::string_view> section = {"3", "s", "7", "1", "2", "f"};

@@ -11,7 +11,6 @@
 namespace ktnet {
 namespace {
 
-using sim::FaultKind;
 using testing::read_bytes;
 using testing::write_bytes;
 
@@ -100,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"channel_5", {"5", "S", "1", "1", "3", "IN"}},
                       BadArguments{"number_265", {"1", "S", "265", "1", "3", "IN"}},
                       BadArguments{"letter", {"1", "Q", "1", "1", "3", "IN"}},
-                      BadArguments{"last_too_big", {"1", "S", "1", "1", "4294967296", "IN"}}),
+                      BadArguments{"last_too_big", {"1", "S", "1", "1", "4294967296", "IN"}},
+                      BadArguments{"negative_last_wrapping_to_1", {"1", "S", "1", "1", "-4294967295", "IN"}}),
     [](const auto& p) { return std::string(p.param.what); });
 
 TEST_F(LoaderRun, MissingInputIsInvalidAndNeverCreated) {
@@ -217,48 +217,6 @@ TEST_F(LoaderRun, ScaleOnAnotherChannelIsNotThere) {
     EXPECT_EQ(console.str(), ok + found + not_accepted);
     EXPECT_EQ(results(), result_line("er", 1));
 }
-
-struct FaultCase {
-    FaultKind kind;
-    int exit_status;
-    std::string results;  // for lines 1..3 with the fault at line 2
-    std::size_t stored;   // records the scale holds afterwards
-};
-
-class LoaderFaults : public LoaderRun, public ::testing::WithParamInterface<FaultCase> {};
-
-TEST_P(LoaderFaults, ErLineForTheRefusedRecordAndNothingAfter) {
-    write_bytes(input, file_of_lines(3));
-    controller.inject(2, {GetParam().kind, std::chrono::microseconds(1000)});
-    EXPECT_EQ(run("1", "3"), GetParam().exit_status);
-    const bool failed = GetParam().exit_status != 0;
-    EXPECT_EQ(console.str(), ok + found + (failed ? "*" + not_accepted : "***"));
-    EXPECT_EQ(results(), GetParam().results);
-    EXPECT_EQ(scale.records.size(), GetParam().stored);
-    EXPECT_TRUE(controller.violations().empty());
-}
-
-const std::string ok1_er2 = result_line("ok", 1) + result_line("er", 2);
-const std::string ok123 = result_line("ok", 1) + result_line("ok", 2) + result_line("ok", 3);
-
-INSTANTIATE_TEST_SUITE_P(
-    Loader, LoaderFaults,
-    ::testing::Values(FaultCase{FaultKind::status5, 2, ok1_er2, 1},
-                      FaultCase{FaultKind::wrong_code, 2, ok1_er2, 2},
-                      FaultCase{FaultKind::garbage, 2, ok1_er2, 2},
-                      FaultCase{FaultKind::failed_write, 2, ok1_er2, 1},
-                      FaultCase{FaultKind::failed_read, 2, ok1_er2, 2},
-                      FaultCase{FaultKind::unplugged, 2, ok1_er2, 1},
-                      // The store answer is only an acknowledgement: its head and code are all
-                      // there is to check, and these two keep them.
-                      FaultCase{FaultKind::short_answer, 0, ok123, 3},
-                      FaultCase{FaultKind::no_terminator, 0, ok123, 3},
-                      FaultCase{FaultKind::latency, 0, ok123, 3}),
-    [](const auto& p) {
-        std::string name(sim::fault_kind_name(p.param.kind));
-        for (char& c : name) if (c == '-') c = '_';
-        return name;
-    });
 
 }  // namespace
 }  // namespace ktnet

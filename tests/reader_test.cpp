@@ -12,7 +12,6 @@
 namespace ktnet {
 namespace {
 
-using sim::FaultKind;
 using testing::read_bytes;
 using testing::write_bytes;
 
@@ -81,6 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"number_0", {"1", "S", "0", "1", "5", "OUT"}},
                       BadArguments{"negative_last", {"1", "S", "1", "1", "-1", "OUT"}},
                       BadArguments{"negative_first", {"1", "S", "1", "-1", "5", "OUT"}},
+                      BadArguments{"negative_first_wrapping_to_1", {"1", "S", "1", "-4294967295", "5", "OUT"}},
                       BadArguments{"first_too_big", {"1", "S", "1", "4294967296", "5", "OUT"}}),
     [](const auto& p) { return std::string(p.param.what); });
 
@@ -167,45 +167,6 @@ TEST_F(ReaderRun, NoControllerEndsWithNoAnswerAndAnEmptyFile) {
     EXPECT_EQ(run_reader(views, empty, console), 2);
     EXPECT_EQ(console.str(), ok + no_answer);
     EXPECT_EQ(file(), "");
-}
-
-struct FaultCase {
-    FaultKind kind;
-    int exit_status;
-    std::size_t lines;  // lines in the file when asking for PLUs 1..3 with the fault at PLU 2
-};
-
-class ReaderFaults : public ReaderRun, public ::testing::WithParamInterface<FaultCase> {};
-
-TEST_P(ReaderFaults, StopAtTheFaultKeepingTheLinesBefore) {
-    controller.add_scale(sim::scale_id(1, 'S', 1));
-    controller.inject(2, {GetParam().kind, std::chrono::microseconds(1000)});
-    EXPECT_EQ(run("1", "S", "1", "1", "3"), GetParam().exit_status);
-    const std::string stars(GetParam().lines, '*');
-    EXPECT_EQ(console.str(), ok + found + stars + (GetParam().exit_status ? no_answer : ""));
-    EXPECT_EQ(file().size(), GetParam().lines * 143);
-    EXPECT_TRUE(controller.violations().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Reader, ReaderFaults,
-    ::testing::Values(FaultCase{FaultKind::status5, 2, 1}, FaultCase{FaultKind::wrong_code, 2, 1},
-                      FaultCase{FaultKind::short_answer, 2, 1}, FaultCase{FaultKind::garbage, 2, 1},
-                      FaultCase{FaultKind::no_terminator, 2, 1},
-                      FaultCase{FaultKind::failed_write, 2, 1},
-                      FaultCase{FaultKind::failed_read, 2, 1}, FaultCase{FaultKind::unplugged, 2, 1},
-                      FaultCase{FaultKind::latency, 0, 3}),
-    [](const auto& p) {
-        std::string name(sim::fault_kind_name(p.param.kind));
-        for (char& c : name) if (c == '-') c = '_';
-        return name;
-    });
-
-TEST_F(ReaderRun, FailedOpeningFrameIsNotLookedAt) {
-    controller.add_scale(sim::scale_id(1, 'S', 1));
-    controller.inject(0, {FaultKind::status5});
-    EXPECT_EQ(run("1", "S", "1", "1", "2"), 0);
-    EXPECT_EQ(console.str(), ok + found + "**");
 }
 
 TEST_F(ReaderRun, FailedWriteStopsWithItsMessage) {
