@@ -60,7 +60,8 @@ private:
 // in byte 0, which is the layout of Report.
 class WindowsHidDevice final : public HidDevice {
 public:
-    WindowsHidDevice(const WindowsHidCalls& calls, HANDLE handle) : calls_(calls), handle_(calls, handle) {}
+    WindowsHidDevice(const WindowsHidCalls& calls, HANDLE handle)
+        : calls_(calls), handle_(calls, handle) {}
 
     std::optional<std::wstring> product_string() override {
         std::array<wchar_t, product_string_buffer_size / sizeof(wchar_t)> text{};
@@ -72,7 +73,8 @@ public:
 
     bool write_report(std::span<const std::uint8_t, report_size> report) override {
         DWORD written = 0;
-        return calls_.write_file(handle_.get(), report.data(), report_size, &written, nullptr) != FALSE;
+        return calls_.write_file(handle_.get(), report.data(), report_size, &written,
+                                 nullptr) != FALSE;
     }
 
     bool read_report(std::span<std::uint8_t, report_size> report) override {
@@ -97,13 +99,15 @@ public:
         if (!calls_.enum_device_interfaces(list_.get(), nullptr, &hid_class_, index, &data)) {
             return Lookup::absent;
         }
-        alignas(SP_DEVICE_INTERFACE_DETAIL_DATA_A) std::array<std::byte, interface_detail_buffer_size> buffer{};
+        alignas(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
+            std::array<std::byte, interface_detail_buffer_size> buffer{};
         auto* detail = new (buffer.data()) SP_DEVICE_INTERFACE_DETAIL_DATA_A{};
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!calls_.get_device_interface_detail(list_.get(), &data, detail,
                                                 interface_detail_buffer_size, nullptr, nullptr)) {
-            // The search stops here, and the programs have always left the list to the
-            // process exit on this path rather than destroying it.
+            // The search ends here. On this path the list has always been left to the
+            // process exit rather than destroyed; the program ends soon after, so nothing
+            // piles up.
             list_.leave_to_process_exit();
             return Lookup::no_system_name;
         }

@@ -2,14 +2,15 @@
 // calls go through a table so that the call sequence can be tested against a fake.
 #pragma once
 
+// windows.h must come first: the other two build on its types.
+// clang-format off
 #include <windows.h>
-
 #include <setupapi.h>
-
 // The mingw-w64 HID header declares its functions without C linkage.
 extern "C" {
 #include <hidsdi.h>
 }
+// clang-format on
 
 #include <memory>
 
