@@ -27,6 +27,14 @@ char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' +
 
 }  // namespace
 
+std::optional<std::filesystem::path> ScaleArguments::file_path() const {
+    try {
+        return std::filesystem::path(file_name);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_view> args) {
     if (args.size() != argument_count) return std::nullopt;
     const auto channel = in_range(args[0], 1, 4);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,6 +21,10 @@ struct ScaleArguments {
     std::uint32_t first;   // compared unsigned: a negative number is a very large one
     std::uint32_t last;
     std::string_view file_name;
+
+    // The file name as a path; nothing when it cannot be one (on Windows the name is converted
+    // from the ANSI code page, which can fail).
+    std::optional<std::filesystem::path> file_path() const;
 
     std::uint8_t route() const { return static_cast<std::uint8_t>(channel - 1); }
     std::uint8_t address_byte() const {

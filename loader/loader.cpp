@@ -42,7 +42,8 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     const auto parsed = parse_scale_arguments(args);
     std::optional<LockedFile> input_file;
     if (parsed && valid_range(*parsed)) {
-        input_file = LockedFile::open_for_reading(std::string(parsed->file_name));
+        const auto path = parsed->file_path();
+        if (path) input_file = LockedFile::open_for_reading(*path);
     }
     if (!input_file) {
         console << msg::arguments_invalid;
