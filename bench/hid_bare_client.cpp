@@ -110,6 +110,9 @@ int main(int argc, char** argv) {
     const Report out = request(store);
     Report in{};
     for (unsigned long i = 0; i < exchanges; ++i) {
+        // A fresh read buffer each time, as the programs have: umockdev carries back only a
+        // buffer the read changed, so answers read over their twins would cost it less.
+        in.fill(0);
         // As the programs do: the report number in byte 0 of a write; a read delivers the
         // report without it, status byte first.
         if (hid_write(device.get(), out.data(), out.size()) < 0 ||
