@@ -80,7 +80,8 @@ public:
 
     // Exchanges are counted from 0, the opening frame.
     void inject(std::size_t exchange, Fault fault) { faults_[exchange] = fault; }
-    // A delay added to every exchange, as a slow link would.
+    // A delay added to every exchange, as a slow link would: the answer can be read that long
+    // after its request was received, and not a moment before or (but for the scheduler) after.
     void set_latency(std::chrono::microseconds delay) { latency_ = delay; }
 
     // The output report as written by the program; false when the write is to fail.
@@ -108,7 +109,7 @@ private:
     std::size_t exchanges_ = 0;
     bool unplugged_ = false;
     bool read_fails_ = false;
-    std::optional<std::chrono::microseconds> pending_delay_;
+    std::optional<std::chrono::steady_clock::time_point> answer_due_;
     std::vector<std::string> violations_;
     Report last_report_{};
     std::vector<std::uint8_t> last_frame_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 #include "sim/scale_file.hpp"
@@ -148,6 +149,22 @@ TEST(SimulatedController, UnpluggedStaysUnplugged) {
     EXPECT_FALSE(p.send(20, open, 11));
     Report in{};
     EXPECT_FALSE(p.controller.answer(in));
+}
+
+// Only the lower bound is checked: a busy machine may deliver any answer late.
+TEST(SimulatedController, LatencyHoldsEachAnswerBackUntilItIsDue) {
+    using namespace std::chrono;
+    Peer p;
+    p.controller.set_latency(milliseconds(15));
+    p.controller.inject(2, {FaultKind::latency, milliseconds(10)});
+    FrameBuffer open{};
+    build_opening_frame(open);
+    for (const auto due : {milliseconds(15), milliseconds(15), milliseconds(25)}) {
+        const auto start = steady_clock::now();
+        ASSERT_TRUE(p.send(20, open, 11));
+        EXPECT_GE(steady_clock::now() - start, due);
+        EXPECT_EQ(p.in[1], 0);
+    }
 }
 
 TEST(ScaleFile, SavesAndLoadsEveryByteExactly) {
