@@ -140,6 +140,16 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+TEST_F(Emulated, MalformedReportMakesTheEmulatorFail) {
+    if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no python3 to write a raw report";
+    // Four bytes instead of a 255-byte report, written straight to the device node.
+    const auto r = emu({}, {"/usr/bin/python3", "-c",
+                            "import os; fd = os.open('/dev/hidraw0', os.O_RDWR); os.write(fd, b'junk')"});
+    EXPECT_EQ(r.exit_status, 65);
+    const auto clean = emu({}, {"/usr/bin/python3", "-c", "pass"});
+    EXPECT_EQ(clean.exit_status, 0);
+}
+
 TEST_F(Emulated, ThousandRandomRecordsFromOneScaleIntoAnother) {
     std::mt19937 rng(1000);
     std::map<std::uint32_t, sim::RecordBody> records;
