@@ -52,20 +52,6 @@ std::optional<LockedFile> LockedFile::open_for_writing(const std::filesystem::pa
     return locked;
 }
 
-LockedFile::LockedFile(LockedFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, no_handle)), written_(other.written_) {}
-
-LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, no_handle);
-        written_ = other.written_;
-    }
-    return *this;
-}
-
-LockedFile::~LockedFile() { close(); }
-
 void LockedFile::close() {
     if (handle_ != no_handle) ::CloseHandle(as_handle(std::exchange(handle_, no_handle)));
 }
