@@ -76,8 +76,7 @@ Report request(bool store) {
     checksum(length, raw);
     escape(length, raw, escaped);
     Report report{};
-    report[1] = route_channel_1;
-    std::copy_n(escaped.begin(), report_size - 2, report.begin() + 2);
+    fill_output_report(route_channel_1, escaped, report);
     return report;
 }
 

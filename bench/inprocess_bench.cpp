@@ -123,8 +123,7 @@ Report request_report(std::uint8_t route, FrameBuffer raw, std::size_t length) {
     checksum(length, raw);
     escape(length, raw, escaped);
     Report report{};
-    report[1] = route;
-    std::copy_n(escaped.begin(), report_size - 2, report.begin() + 2);
+    fill_output_report(route, escaped, report);
     return report;
 }
 

@@ -22,6 +22,13 @@ bool is_controller_product(std::wstring_view product) {
     return true;
 }
 
+void fill_output_report(std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
+                        Report& report) {
+    report[0] = 0;
+    report[1] = route;
+    std::copy_n(escaped.begin(), report_frame_bytes, report.begin() + report_frame_offset);
+}
+
 ControllerLink::ControllerLink(HidPort& port, std::ostream& console)
     : port_(port), console_(console) {}
 
@@ -58,9 +65,7 @@ bool ControllerLink::find_controller() {
 std::optional<std::uint8_t> ControllerLink::exchange(
     std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
     std::span<std::uint8_t, frame_buffer_size> answer) {
-    output_[0] = 0;
-    output_[1] = route;
-    std::copy_n(escaped.begin(), report_frame_bytes, output_.begin() + report_frame_offset);
+    fill_output_report(route, escaped, output_);
     std::fill(input_.begin() + report_frame_offset, input_.end(), ' ');
 
     if (!controller_ || !controller_->write_report(output_)) return std::nullopt;
@@ -68,6 +73,15 @@ std::optional<std::uint8_t> ControllerLink::exchange(
 
     std::copy_n(input_.begin() + report_frame_offset, report_frame_bytes, answer.begin());
     return input_[1];
+}
+
+void send_opening_frame(ControllerLink& link, std::span<std::uint8_t, frame_buffer_size> raw,
+                        std::span<std::uint8_t, frame_buffer_size> escaped,
+                        std::span<std::uint8_t, frame_buffer_size> answer) {
+    build_opening_frame(raw);
+    checksum(short_frame_length, raw);
+    escape(short_frame_length, raw, escaped);
+    link.exchange(route_opening, escaped, answer);
 }
 
 }  // namespace ktnet

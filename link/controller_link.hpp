@@ -28,6 +28,11 @@ inline constexpr std::string_view message_controller_found = "wykryto urzadzenie
 // True when the low byte of each of the first 17 code units spells the expected product.
 bool is_controller_product(std::wstring_view product);
 
+// The output report that carries an escaped frame buffer on a route: report number 0, the
+// route, then the buffer's first 253 bytes (the frame and whatever follows it in the buffer).
+void fill_output_report(std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
+                        Report& report);
+
 class ControllerLink {
 public:
     // Both must outlive the link. Discovery messages go to console.
@@ -52,6 +57,12 @@ private:
     Report output_{};
     Report input_{};
 };
+
+// Sends the opening frame through the given buffers, as both programs do once after the
+// controller search. Its answer carries nothing the programs need and is not looked at.
+void send_opening_frame(ControllerLink& link, std::span<std::uint8_t, frame_buffer_size> raw,
+                        std::span<std::uint8_t, frame_buffer_size> escaped,
+                        std::span<std::uint8_t, frame_buffer_size> answer);
 
 // An exchange counts as answered only when it did not fail and its status is not 5.
 constexpr bool answered(std::optional<std::uint8_t> status) {

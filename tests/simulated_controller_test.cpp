@@ -21,8 +21,7 @@ struct Peer {
         checksum(n, raw);
         escape(n, raw, escaped);
         Report out{};
-        out[1] = route;
-        std::copy_n(escaped.begin(), 253, out.begin() + 2);
+        fill_output_report(route, escaped, out);
         return controller.receive(out) && controller.answer(in);
     }
 };
