@@ -65,10 +65,7 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     link.find_controller();
 
     FrameBuffer raw{}, escaped{}, answer{};
-    build_opening_frame(raw);
-    checksum(short_frame_length, raw);
-    escape(short_frame_length, raw, escaped);
-    link.exchange(route_opening, escaped, answer);  // its answer carries nothing we need
+    send_opening_frame(link, raw, escaped, answer);
 
     std::string line;
     line.reserve(max_line_length);

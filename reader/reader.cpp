@@ -29,14 +29,6 @@ std::optional<TextWriter> open_output(const ScaleArguments& a) {
     return TextWriter(std::move(*file));
 }
 
-void send_opening_frame(ControllerLink& link, FrameBuffer& raw, FrameBuffer& escaped,
-                        FrameBuffer& answer) {
-    build_opening_frame(raw);
-    checksum(short_frame_length, raw);
-    escape(short_frame_length, raw, escaped);
-    link.exchange(route_opening, escaped, answer);  // its answer carries nothing we need
-}
-
 // A record answer: head and answer code in place, and a whole frame behind them, ending at
 // its terminator. A shorter or unterminated frame would be padded with stale bytes.
 bool is_record_answer(std::optional<std::uint8_t> status, const FrameBuffer& answer,
