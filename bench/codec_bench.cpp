@@ -24,7 +24,8 @@ FrameBuffer record_frame() {
 
 void BM_format_line(benchmark::State& state) {
     const FrameBuffer raw = record_frame();
-    const std::span<const std::uint8_t, record_frame_length> record(raw.data(), record_frame_length);
+    const std::span<const std::uint8_t, record_frame_length> record(raw.data(),
+                                                                    record_frame_length);
     for (auto _ : state) benchmark::DoNotOptimize(format_line(3, 'T', 7, record));
 }
 BENCHMARK(BM_format_line);

@@ -45,7 +45,8 @@ const sim::ScaleId bench_scale{1, 0x81};  // channel 1, section 1
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ktnet-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ktnet-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
         path_ = pattern;
     }
@@ -162,9 +163,17 @@ int run(std::span<const std::string_view> args) {
     for (std::uint32_t plu = 1; plu <= records; ++plu) {
         FrameBuffer raw{};
         const std::array<std::uint8_t, short_frame_length> request = {
-            frame_head, frame_head, bench_scale.address_byte, 0, command_request_plu, 1,
-            static_cast<std::uint8_t>(plu & 0xFF), static_cast<std::uint8_t>((plu >> 8) & 0xFF),
-            0, 0, frame_terminator};
+            frame_head,
+            frame_head,
+            bench_scale.address_byte,
+            0,
+            command_request_plu,
+            1,
+            static_cast<std::uint8_t>(plu & 0xFF),
+            static_cast<std::uint8_t>((plu >> 8) & 0xFF),
+            0,
+            0,
+            frame_terminator};
         std::copy(request.begin(), request.end(), raw.begin());
         read_requests.push_back(request_report(0, raw, short_frame_length));
     }
@@ -174,7 +183,8 @@ int run(std::span<const std::string_view> args) {
     for (std::uint32_t rep = 0; rep < repetitions; ++rep) {
         int status = -1;
         Cost c = measure([&] { status = run_reader(rdk_args, port, console); });
-        if (status != 0) throw std::runtime_error("rdk ended with status " + std::to_string(status));
+        if (status != 0)
+            throw std::runtime_error("rdk ended with status " + std::to_string(status));
         const auto expected_size = std::uintmax_t{formatted_line_length + 1} * records;
         if (std::filesystem::file_size(plu_file) != expected_size) {
             throw std::runtime_error("rdk wrote a file of the wrong size");
@@ -183,7 +193,8 @@ int run(std::span<const std::string_view> args) {
         rdk_cpu.push_back(c.cpu_us);
 
         c = measure([&] { status = run_loader(ldk_args, port, console, result_file); });
-        if (status != 0) throw std::runtime_error("ldk ended with status " + std::to_string(status));
+        if (status != 0)
+            throw std::runtime_error("ldk ended with status " + std::to_string(status));
         if (std::filesystem::file_size(result_file) != std::uintmax_t{31} * records) {
             throw std::runtime_error("ldk wrote a result file of the wrong size");
         }
@@ -236,7 +247,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     try {
         if (!args.empty() && args[0] == "run") return run(std::span(args).subspan(1));
-        if (!args.empty() && args[0] == "make-scales") return make_scales(std::span(args).subspan(1));
+        if (!args.empty() && args[0] == "make-scales")
+            return make_scales(std::span(args).subspan(1));
         std::cerr << "usage: inprocess_bench run SAMPLE RECORDS LATENCY_US REPETITIONS\n"
                      "       inprocess_bench make-scales SAMPLE RECORDS OUT\n";
         return 64;

@@ -18,6 +18,8 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
     return *this;
 }
 
-LockedFile::~LockedFile() { close(); }
+LockedFile::~LockedFile() {
+    close();
+}
 
 }  // namespace ktnet

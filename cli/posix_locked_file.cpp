@@ -14,12 +14,14 @@ namespace ktnet {
 
 namespace {
 
-int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
+int descriptor(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
 
 // Locks the fresh descriptor, or closes it and returns nothing. Directories are refused, as
 // they cannot hold lines. Returns the file's mode.
 std::optional<mode_t> lock(int fd) {
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return std::nullopt;

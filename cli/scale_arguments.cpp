@@ -23,7 +23,9 @@ std::optional<std::uint32_t> range_bound(std::string_view text) {
     return as_unsigned32(*v);
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 }  // namespace
 

@@ -13,8 +13,12 @@ namespace ktnet {
 
 namespace {
 
-HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-std::intptr_t as_integer(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+HANDLE as_handle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+std::intptr_t as_integer(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
 
 // One ReadFile or WriteFile moves at most a DWORD of bytes.
 DWORD chunk(std::size_t bytes) {

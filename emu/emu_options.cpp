@@ -62,7 +62,8 @@ std::optional<sim::ScaleId> scale(std::string_view text) {
     const char letter = parts[1][0];
     if (!channel || *channel < 1 || *channel > 4 || !n || *n < 1 || *n > 9) return std::nullopt;
     if (letter != 'S' && letter != 'T') return std::nullopt;
-    return sim::scale_id(static_cast<std::uint8_t>(*channel), letter, static_cast<std::uint8_t>(*n));
+    return sim::scale_id(static_cast<std::uint8_t>(*channel), letter,
+                         static_cast<std::uint8_t>(*n));
 }
 
 std::optional<std::pair<std::size_t, sim::Fault>> fault(std::string_view text) {
@@ -116,7 +117,8 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
             o.scales_file = std::string(v);
         } else if (a == "--scale") {
             const auto s = scale(v);
-            if (!s) return fail("--scale takes CHANNEL:S|T:NUMBER, e.g. 1:S:1, not " + std::string(v));
+            if (!s)
+                return fail("--scale takes CHANNEL:S|T:NUMBER, e.g. 1:S:1, not " + std::string(v));
             o.scales.push_back(*s);
         } else if (a == "--other-device") {
             o.devices_before.push_back({true, std::string(v)});
@@ -124,7 +126,9 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
             o.product = std::string(v);
         } else if (a == "--fault") {
             const auto f = fault(v);
-            if (!f) return fail("--fault takes EXCHANGE:KIND or EXCHANGE:latency:MICROSECONDS, not " + std::string(v));
+            if (!f)
+                return fail("--fault takes EXCHANGE:KIND or EXCHANGE:latency:MICROSECONDS, not " +
+                            std::string(v));
             o.faults.push_back(*f);
         } else if (a == "--latency-us") {
             const auto us = number<long>(v);

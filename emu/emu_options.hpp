@@ -28,7 +28,7 @@ struct EmuOptions {
     std::string product = "KT-NET CONTROLLER";
     std::vector<std::pair<std::size_t, sim::Fault>> faults;  // by exchange, 0 = opening frame
     std::chrono::microseconds latency{0};
-    std::optional<std::string> pid_file;  // where to write the command's process id
+    std::optional<std::string> pid_file;    // where to write the command's process id
     std::optional<std::string> usage_file;  // where to write the command's resource use
     bool help = false;
     std::vector<std::string> command;

@@ -16,17 +16,17 @@ namespace {
 // Vendor page 0xFF00: one 254-byte input report and one 254-byte output report, no report
 // numbers, so that each report is 255 bytes with its report-number byte, as the controller's.
 constexpr std::array<std::uint8_t, 25> report_descriptor = {
-    0x06, 0x00, 0xFF,        // usage page (vendor 0xFF00)
-    0x09, 0x01,              // usage 1
-    0xA1, 0x01,              // collection (application)
-    0x15, 0x00,              //   logical minimum 0
-    0x26, 0xFF, 0x00,        //   logical maximum 255
-    0x75, 0x08,              //   report size 8 bits
-    0x96, 0xFE, 0x00,        //   report count 254
-    0x81, 0x02,              //   input (data, variable, absolute)
-    0x96, 0xFE, 0x00,        //   report count 254
-    0x91, 0x02,              //   output (data, variable, absolute)
-    0xC0,                    // end collection
+    0x06, 0x00, 0xFF,  // usage page (vendor 0xFF00)
+    0x09, 0x01,        // usage 1
+    0xA1, 0x01,        // collection (application)
+    0x15, 0x00,        //   logical minimum 0
+    0x26, 0xFF, 0x00,  //   logical maximum 255
+    0x75, 0x08,        //   report size 8 bits
+    0x96, 0xFE, 0x00,  //   report count 254
+    0x81, 0x02,        //   input (data, variable, absolute)
+    0x96, 0xFE, 0x00,  //   report count 254
+    0x91, 0x02,        //   output (data, variable, absolute)
+    0xC0,              // end collection
 };
 
 template <typename T>
@@ -146,9 +146,9 @@ bool HidrawTestbed::add_device(const std::string& product, std::shared_ptr<Repor
     const std::string hid_id = "0003:00001A2B:00003C4D";
 
     GString_ usb(umockdev_testbed_add_device(
-        tb, "usb", port, nullptr, "idVendor", "1a2b", "idProduct", "3c4d", "manufacturer",
-        "KT-NET", "product", product.c_str(), "serial", serial, "busnum", "1", "devnum", number,
-        "bcdDevice", "0100", nullptr, "DEVTYPE", "usb_device", nullptr));
+        tb, "usb", port, nullptr, "idVendor", "1a2b", "idProduct", "3c4d", "manufacturer", "KT-NET",
+        "product", product.c_str(), "serial", serial, "busnum", "1", "devnum", number, "bcdDevice",
+        "0100", nullptr, "DEVTYPE", "usb_device", nullptr));
     GString_ intf(usb ? umockdev_testbed_add_device(tb, "usb", interface_name.c_str(), usb.get(),
                                                     "bInterfaceNumber", "00", nullptr, "DEVTYPE",
                                                     "usb_interface", nullptr)
@@ -168,7 +168,8 @@ bool HidrawTestbed::add_device(const std::string& product, std::shared_ptr<Repor
 
     // The N: line creates the /dev node; without it the device is listed but cannot be opened.
     const std::string node = "hidraw" + std::to_string(n);
-    std::string record = "P: " + std::string(hid.get() + std::strlen("/sys")) + "/hidraw/" + node + "\n";
+    std::string record =
+        "P: " + std::string(hid.get() + std::strlen("/sys")) + "/hidraw/" + node + "\n";
     if (handler) record += "N: " + node + "\n";
     record += "E: DEVNAME=/dev/" + node + "\nE: SUBSYSTEM=hidraw\n";
     GError* gerror = nullptr;

@@ -60,9 +60,9 @@ int wait_for(pid_t pid, const std::optional<std::string>& usage_file) {
     }
     if (usage_file) {
         const auto us = [](timeval t) { return t.tv_sec * 1000000L + t.tv_usec; };
-        std::ofstream(*usage_file) << "max_rss_kb " << usage.ru_maxrss << "\nuser_us "
-                                   << us(usage.ru_utime) << "\nsystem_us " << us(usage.ru_stime)
-                                   << "\n";
+        std::ofstream(*usage_file)
+            << "max_rss_kb " << usage.ru_maxrss << "\nuser_us " << us(usage.ru_utime)
+            << "\nsystem_us " << us(usage.ru_stime) << "\n";
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -77,7 +77,8 @@ int run_command(const emu::EmuOptions& o) {
     if (pid < 0) return exit_setup;
     if (pid == 0) {
         execvp(args[0], args.data());
-        std::cerr << "ktnet-emu: cannot run " << o.command[0] << ": " << std::strerror(errno) << "\n";
+        std::cerr << "ktnet-emu: cannot run " << o.command[0] << ": " << std::strerror(errno)
+                  << "\n";
         _exit(127);
     }
     if (o.pid_file) std::ofstream(*o.pid_file) << pid << "\n";
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
         std::cerr << "ktnet-emu: " << error << "\n";
         return exit_setup;
     }
-    for (const auto& v : controller.violations()) std::cerr << "ktnet-emu: protocol violation: " << v << "\n";
+    for (const auto& v : controller.violations())
+        std::cerr << "ktnet-emu: protocol violation: " << v << "\n";
     return controller.violations().empty() ? status : exit_violations;
 }

@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         parsed->channel != read_number(args[0]).value()) {
         std::abort();
     }
-    if (parsed->number < 1 || parsed->number > 9 || parsed->number != read_number(args[2]).value()) {
+    if (parsed->number < 1 || parsed->number > 9 ||
+        parsed->number != read_number(args[2]).value()) {
         std::abort();
     }
     if (parsed->type_letter != (letter == 's' || letter == 'S' ? 'S' : 'T')) std::abort();

@@ -48,13 +48,15 @@ inline std::string file_bytes(const std::filesystem::path& path) {
     std::string bytes;
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.append(buffer, n);
         std::fclose(f);
     }
     return bytes;
 }
 
-inline void write_file(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
+inline void write_file(const std::filesystem::path& path, const std::uint8_t* data,
+                       std::size_t size) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) std::abort();
     if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();

@@ -22,8 +22,8 @@ bool is_controller_product(std::wstring_view product) {
     return true;
 }
 
-void fill_output_report(std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
-                        Report& report) {
+void fill_output_report(std::uint8_t route,
+                        std::span<const std::uint8_t, frame_buffer_size> escaped, Report& report) {
     report[0] = 0;
     report[1] = route;
     std::copy_n(escaped.begin(), report_frame_bytes, report.begin() + report_frame_offset);
@@ -41,11 +41,13 @@ bool ControllerLink::find_controller() {
     controller_.reset();
     for (unsigned index = 0; index < interface_tries; ++index) {
         switch (list->lookup(index)) {
-            case HidInterfaceList::Lookup::absent: continue;
+            case HidInterfaceList::Lookup::absent:
+                continue;
             case HidInterfaceList::Lookup::no_system_name:
                 console_ << message_no_system_name;
                 return false;
-            case HidInterfaceList::Lookup::present: break;
+            case HidInterfaceList::Lookup::present:
+                break;
         }
         auto device = list->open(index);
         if (!device) {

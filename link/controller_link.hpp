@@ -30,8 +30,8 @@ bool is_controller_product(std::wstring_view product);
 
 // The output report that carries an escaped frame buffer on a route: report number 0, the
 // route, then the buffer's first 253 bytes (the frame and whatever follows it in the buffer).
-void fill_output_report(std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
-                        Report& report);
+void fill_output_report(std::uint8_t route,
+                        std::span<const std::uint8_t, frame_buffer_size> escaped, Report& report);
 
 class ControllerLink {
 public:

@@ -13,7 +13,8 @@ constexpr bool needs_escape(std::uint8_t b) {
 void checksum(std::size_t n, std::span<std::uint8_t, frame_buffer_size> frame) {
     if (n < bare_frame_length + 1 || n > frame_buffer_size) return;
     std::uint8_t sum = 0;
-    for (std::size_t i = address_index; i <= n - 3; ++i) sum = static_cast<std::uint8_t>(sum + frame[i]);
+    for (std::size_t i = address_index; i <= n - 3; ++i)
+        sum = static_cast<std::uint8_t>(sum + frame[i]);
     frame[n - 2] = static_cast<std::uint8_t>(-sum);
 }
 
@@ -58,8 +59,8 @@ std::size_t unescape(std::span<const std::uint8_t, frame_buffer_size> in,
 }
 
 void build_opening_frame(std::span<std::uint8_t, frame_buffer_size> frame) {
-    constexpr std::array<std::uint8_t, 9> head = {
-        frame_head, frame_head, 1, 0, command_open, 1, 1, 0, 0};
+    constexpr std::array<std::uint8_t, 9> head = {frame_head, frame_head, 1, 0, command_open,
+                                                  1,          1,          0, 0};
     for (std::size_t i = 0; i < head.size(); ++i) frame[i] = head[i];
     frame[short_frame_length - 1] = frame_terminator;
 }

@@ -24,15 +24,15 @@ inline constexpr std::size_t command_index = 4;
 inline constexpr std::size_t flag_index = 5;
 inline constexpr std::size_t payload_index = 6;
 
-inline constexpr std::uint8_t command_open = 0x4B;          // 'K', to the controller
-inline constexpr std::uint8_t command_request_plu = 0x50;   // 'P'
-inline constexpr std::uint8_t command_store_plu = 0x51;     // 'Q'
+inline constexpr std::uint8_t command_open = 0x4B;         // 'K', to the controller
+inline constexpr std::uint8_t command_request_plu = 0x50;  // 'P'
+inline constexpr std::uint8_t command_store_plu = 0x51;    // 'Q'
 inline constexpr std::uint8_t answer_bit = 0x80;
-inline constexpr std::uint8_t answer_plu = command_request_plu | answer_bit;  // 0xD0
-inline constexpr std::uint8_t answer_stored = command_store_plu | answer_bit; // 0xD1
+inline constexpr std::uint8_t answer_plu = command_request_plu | answer_bit;   // 0xD0
+inline constexpr std::uint8_t answer_stored = command_store_plu | answer_bit;  // 0xD1
 
-inline constexpr std::size_t bare_frame_length = 5;   // head, address, 0, terminator only
-inline constexpr std::size_t short_frame_length = 11; // 'K' and 'P'
+inline constexpr std::size_t bare_frame_length = 5;     // head, address, 0, terminator only
+inline constexpr std::size_t short_frame_length = 11;   // 'K' and 'P'
 inline constexpr std::size_t record_frame_length = 77;  // 'Q' and its 0xD0 twin
 
 // unescape() never scans past this index, so its result is at most 251 bytes.

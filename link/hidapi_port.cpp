@@ -69,8 +69,8 @@ private:
 
 const HidapiCalls& system_hidapi() {
     static constexpr HidapiCalls calls = {
-        hid_init,        hid_exit,  hid_enumerate, hid_free_enumeration,
-        hid_open_path,   hid_write, hid_read,      hid_close,
+        hid_init,      hid_exit,  hid_enumerate, hid_free_enumeration,
+        hid_open_path, hid_write, hid_read,      hid_close,
     };
     return calls;
 }
@@ -105,6 +105,8 @@ std::unique_ptr<HidInterfaceList> HidapiPort::list_interfaces() {
 
 namespace ktnet {
 
-std::unique_ptr<HidPort> make_platform_port() { return std::make_unique<HidapiPort>(); }
+std::unique_ptr<HidPort> make_platform_port() {
+    return std::make_unique<HidapiPort>();
+}
 
 }  // namespace ktnet

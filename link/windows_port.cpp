@@ -73,8 +73,8 @@ public:
 
     bool write_report(std::span<const std::uint8_t, report_size> report) override {
         DWORD written = 0;
-        return calls_.write_file(handle_.get(), report.data(), report_size, &written,
-                                 nullptr) != FALSE;
+        return calls_.write_file(handle_.get(), report.data(), report_size, &written, nullptr) !=
+               FALSE;
     }
 
     bool read_report(std::span<std::uint8_t, report_size> report) override {
@@ -100,7 +100,8 @@ public:
             return Lookup::absent;
         }
         alignas(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
-            std::array<std::byte, interface_detail_buffer_size> buffer{};
+            std::array<std::byte, interface_detail_buffer_size>
+                buffer{};
         auto* detail = new (buffer.data()) SP_DEVICE_INTERFACE_DETAIL_DATA_A{};
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!calls_.get_device_interface_detail(list_.get(), &data, detail,
@@ -165,12 +166,14 @@ const WindowsHidCalls& system_windows_hid() {
 std::unique_ptr<HidInterfaceList> WindowsPort::list_interfaces() {
     GUID hid_class{};
     calls_.get_hid_guid(&hid_class);
-    HDEVINFO list = calls_.get_class_devs(&hid_class, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO list =
+        calls_.get_class_devs(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<WindowsInterfaceList>(calls_, list, hid_class);
 }
 
-std::unique_ptr<HidPort> make_platform_port() { return std::make_unique<WindowsPort>(); }
+std::unique_ptr<HidPort> make_platform_port() {
+    return std::make_unique<WindowsPort>();
+}
 
 }  // namespace ktnet

@@ -81,8 +81,8 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
         checksum(record_frame_length, raw);
         escape(record_frame_length, raw, escaped);
         const auto status = link.exchange(a.route(), escaped, answer);
-        const bool accepted = answered(status) && answer[0] == frame_head &&
-                              answer[command_index] == answer_stored;
+        const bool accepted =
+            answered(status) && answer[0] == frame_head && answer[command_index] == answer_stored;
         if (!accepted) console << msg::not_accepted;
         if (!results.write(result_line(accepted, raw))) {
             console << msg::result_write_failed;

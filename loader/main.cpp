@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "loader.hpp"
 #include "cli/console.hpp"
 #include "link/platform_port.hpp"
+#include "loader.hpp"
 
 int main(int argc, char** argv) {
     // hidapi converts product strings with the C library's locale.

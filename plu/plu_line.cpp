@@ -8,14 +8,17 @@ namespace {
 
 constexpr std::uint8_t zero = '0';
 
-constexpr std::uint8_t digit_char(unsigned value) { return static_cast<std::uint8_t>(value + zero); }
+constexpr std::uint8_t digit_char(unsigned value) {
+    return static_cast<std::uint8_t>(value + zero);
+}
 
 // Character code at a column, taken as an unsigned byte, minus '0'; may be negative.
 constexpr int digit_value(std::span<const std::uint8_t> line, std::size_t column) {
     return static_cast<int>(line[column]) - zero;
 }
 
-void write_field(const PluField& f, std::span<const std::uint8_t> frame, std::span<std::uint8_t> line) {
+void write_field(const PluField& f, std::span<const std::uint8_t> frame,
+                 std::span<std::uint8_t> line) {
     auto col = line.begin() + f.column;
     auto byte = frame.begin() + f.frame_byte;
     switch (f.encoding) {
@@ -44,7 +47,8 @@ void write_field(const PluField& f, std::span<const std::uint8_t> frame, std::sp
     }
 }
 
-void read_field(const PluField& f, std::span<const std::uint8_t> line, std::span<std::uint8_t> frame) {
+void read_field(const PluField& f, std::span<const std::uint8_t> line,
+                std::span<std::uint8_t> frame) {
     auto byte = frame.begin() + f.frame_byte;
     const std::size_t c = f.column;
     switch (f.encoding) {

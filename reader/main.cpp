@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "reader.hpp"
 #include "cli/console.hpp"
 #include "link/platform_port.hpp"
+#include "reader.hpp"
 
 int main(int argc, char** argv) {
     // hidapi converts product strings with the C library's locale.

@@ -60,9 +60,17 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
 
     for (std::uint32_t plu = a.first; plu <= a.last; ++plu) {
         const std::array<std::uint8_t, short_frame_length> request = {
-            frame_head, frame_head, a.address_byte(), 0, command_request_plu, 1,
-            static_cast<std::uint8_t>(plu & 0xFF), static_cast<std::uint8_t>((plu >> 8) & 0xFF),
-            0, 0, frame_terminator};
+            frame_head,
+            frame_head,
+            a.address_byte(),
+            0,
+            command_request_plu,
+            1,
+            static_cast<std::uint8_t>(plu & 0xFF),
+            static_cast<std::uint8_t>((plu >> 8) & 0xFF),
+            0,
+            0,
+            frame_terminator};
         std::copy(request.begin(), request.end(), raw.begin());
         checksum(short_frame_length, raw);
         escape(short_frame_length, raw, escaped);

@@ -11,8 +11,12 @@ namespace {
 constexpr std::size_t byte65_column = 118;
 constexpr std::size_t byte65 = 65;
 
-std::uint8_t bcd_char_high(std::uint8_t b) { return static_cast<std::uint8_t>((b >> 4) | '0'); }
-std::uint8_t bcd_char_low(std::uint8_t b) { return static_cast<std::uint8_t>((b & 0x0F) | '0'); }
+std::uint8_t bcd_char_high(std::uint8_t b) {
+    return static_cast<std::uint8_t>((b >> 4) | '0');
+}
+std::uint8_t bcd_char_low(std::uint8_t b) {
+    return static_cast<std::uint8_t>((b & 0x0F) | '0');
+}
 
 }  // namespace
 
@@ -49,8 +53,10 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
         line.resize(std::max(line.size(), line_columns), ' ');
         const int channel = line[channel_column] - '0';
         const char type = line[type_column];
-        const int number = (line[scale_number_column] - '0') * 10 + (line[scale_number_column + 1] - '0');
-        if (channel < 1 || channel > 4 || (type != 'S' && type != 'T') || number < 1 || number > 9) {
+        const int number =
+            (line[scale_number_column] - '0') * 10 + (line[scale_number_column + 1] - '0');
+        if (channel < 1 || channel > 4 || (type != 'S' && type != 'T') || number < 1 ||
+            number > 9) {
             error = where + "columns 0 to 5 must name the scale, as in \"1 S 01\"";
             return false;
         }
@@ -61,8 +67,8 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
         const char kept = line[unused_byte_column];
         body[unused_frame_byte - record_body_offset] =
             kept == 'x' ? 0 : static_cast<std::uint8_t>(kept - '0');
-        const ScaleId id = scale_id(static_cast<std::uint8_t>(channel), type,
-                                    static_cast<std::uint8_t>(number));
+        const ScaleId id =
+            scale_id(static_cast<std::uint8_t>(channel), type, static_cast<std::uint8_t>(number));
         controller.add_scale(id).records[plu_number_of(body)] = body;
     }
 }

@@ -15,7 +15,7 @@ struct SimHidDevice {
     std::wstring product = L"KT-NET CONTROLLER";
     bool openable = true;
     bool product_readable = true;
-    bool has_system_name = true;  // false: listed, but its device path cannot be had
+    bool has_system_name = true;                // false: listed, but its device path cannot be had
     SimulatedController* controller = nullptr;  // answers the reports when set
 };
 

@@ -196,18 +196,21 @@ std::optional<std::vector<std::uint8_t>> SimulatedController::check_report(
         return std::nullopt;
     }
     if (frame.size() != expected) {
-        violation("frame of " + std::to_string(frame.size()) + " bytes for command " + hex(command));
+        violation("frame of " + std::to_string(frame.size()) + " bytes for command " +
+                  hex(command));
         return std::nullopt;
     }
     std::uint8_t sum = 0;
-    for (std::size_t k = address_index; k + 1 < frame.size(); ++k) sum = static_cast<std::uint8_t>(sum + frame[k]);
+    for (std::size_t k = address_index; k + 1 < frame.size(); ++k)
+        sum = static_cast<std::uint8_t>(sum + frame[k]);
     if (sum != 0) violation("checksum");
     if (frame[3] != 0 || frame[flag_index] != 1) violation("bytes 3 and 5 must be 0 and 1");
     if ((route == route_opening) != (command == command_open)) {
         violation("command " + hex(command) + " on route " + std::to_string(route));
         return std::nullopt;
     }
-    if (command == command_open ? frame[address_index] != 1 : !valid_address(frame[address_index])) {
+    if (command == command_open ? frame[address_index] != 1
+                                : !valid_address(frame[address_index])) {
         violation("address byte " + hex(frame[address_index]));
         return std::nullopt;
     }
@@ -275,7 +278,8 @@ void SimulatedController::apply_answer_fault(FaultKind kind) {
             std::replace(frame, pending_.end(), frame_terminator, std::uint8_t{' '});
             std::replace(frame, pending_.end(), std::uint8_t{0}, std::uint8_t{' '});
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

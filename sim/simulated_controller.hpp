@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.hpp"
 #include "link/controller_link.hpp"
+#include "link/frame.hpp"
 #include "link/hid_port.hpp"
 #include "plu/field_table.hpp"
 
@@ -58,9 +58,9 @@ enum class FaultKind {
 
 // Every kind above, in that order.
 inline constexpr std::array<FaultKind, 9> all_fault_kinds = {
-    FaultKind::status5,       FaultKind::wrong_code,  FaultKind::short_answer,
-    FaultKind::garbage,       FaultKind::no_terminator, FaultKind::failed_write,
-    FaultKind::failed_read,   FaultKind::unplugged,   FaultKind::latency,
+    FaultKind::status5,     FaultKind::wrong_code,    FaultKind::short_answer,
+    FaultKind::garbage,     FaultKind::no_terminator, FaultKind::failed_write,
+    FaultKind::failed_read, FaultKind::unplugged,     FaultKind::latency,
 };
 
 struct Fault {

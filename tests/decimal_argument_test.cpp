@@ -20,16 +20,17 @@ TEST_P(Decimal, ConvertsLikeTheCLibraryButNeverWraps) {
     EXPECT_EQ(parse_decimal(GetParam().text), GetParam().value) << "text: " << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, Decimal,
-    ::testing::Values(DecimalCase{"5", 5}, DecimalCase{"  \t12", 12}, DecimalCase{"+7", 7},
-                      DecimalCase{"-1", -1}, DecimalCase{"12abc", 12}, DecimalCase{"abc", 0},
-                      DecimalCase{"", 0}, DecimalCase{"-", 0}, DecimalCase{"+-3", 0},
-                      DecimalCase{" 0009", 9}, DecimalCase{"4294967295", 4294967295},
-                      DecimalCase{"4294967296", std::nullopt},
-                      DecimalCase{"4294967297", std::nullopt},
-                      DecimalCase{"-4294967295", -4294967295},
-                      DecimalCase{"99999999999999999999999", std::nullopt}));
+INSTANTIATE_TEST_SUITE_P(Arguments, Decimal,
+                         ::testing::Values(DecimalCase{"5", 5}, DecimalCase{"  \t12", 12},
+                                           DecimalCase{"+7", 7}, DecimalCase{"-1", -1},
+                                           DecimalCase{"12abc", 12}, DecimalCase{"abc", 0},
+                                           DecimalCase{"", 0}, DecimalCase{"-", 0},
+                                           DecimalCase{"+-3", 0}, DecimalCase{" 0009", 9},
+                                           DecimalCase{"4294967295", 4294967295},
+                                           DecimalCase{"4294967296", std::nullopt},
+                                           DecimalCase{"4294967297", std::nullopt},
+                                           DecimalCase{"-4294967295", -4294967295},
+                                           DecimalCase{"99999999999999999999999", std::nullopt}));
 
 TEST(Decimal, NegativeCountsAsVeryLarge) {
     EXPECT_EQ(as_unsigned32(-1), 4294967295u);

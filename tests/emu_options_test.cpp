@@ -5,13 +5,33 @@
 namespace ktnet::emu {
 namespace {
 
-ParsedOptions parse(std::vector<std::string_view> args) { return parse_emu_options(args); }
+ParsedOptions parse(std::vector<std::string_view> args) {
+    return parse_emu_options(args);
+}
 
 TEST(EmuOptions, FullCommandLine) {
-    const auto p = parse({"--scales", "s.txt", "--scale", "2:T:3", "--unopenable-device",
-                          "--other-device", "Mouse", "--product", "KT-NET CONTROLLER 2", "--fault",
-                          "3:status5", "--fault", "4:latency:8000", "--latency-us", "100",
-                          "--pid-file", "p", "--usage-file", "u", "--", "rdk", "--help"});
+    const auto p = parse({"--scales",
+                          "s.txt",
+                          "--scale",
+                          "2:T:3",
+                          "--unopenable-device",
+                          "--other-device",
+                          "Mouse",
+                          "--product",
+                          "KT-NET CONTROLLER 2",
+                          "--fault",
+                          "3:status5",
+                          "--fault",
+                          "4:latency:8000",
+                          "--latency-us",
+                          "100",
+                          "--pid-file",
+                          "p",
+                          "--usage-file",
+                          "u",
+                          "--",
+                          "rdk",
+                          "--help"});
     ASSERT_TRUE(p.options) << p.error;
     const EmuOptions& o = *p.options;
     EXPECT_EQ(o.scales_file, "s.txt");
@@ -28,7 +48,8 @@ TEST(EmuOptions, FullCommandLine) {
     EXPECT_EQ(o.latency, std::chrono::microseconds(100));
     EXPECT_EQ(o.pid_file, "p");
     EXPECT_EQ(o.usage_file, "u");
-    EXPECT_EQ(o.command, (std::vector<std::string>{"rdk", "--help"}));  // after -- it is the command's
+    EXPECT_EQ(o.command,
+              (std::vector<std::string>{"rdk", "--help"}));  // after -- it is the command's
 }
 
 struct BadCase {

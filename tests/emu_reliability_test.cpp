@@ -23,7 +23,8 @@ std::string plu_text(int n) {
 
 std::string input_lines(int count) {
     std::string lines;
-    for (int i = 1; i <= count; ++i) lines += "1 S 01 xx" + plu_text(i) + " ITEM " + std::to_string(i) + "\n";
+    for (int i = 1; i <= count; ++i)
+        lines += "1 S 01 xx" + plu_text(i) + " ITEM " + std::to_string(i) + "\n";
     return lines;
 }
 
@@ -37,29 +38,35 @@ class Interrupted : public Emulated, public ::testing::WithParamInterface<Interr
 TEST_P(Interrupted, StarredLinesSurviveAndTheNextRunWorks) {
     const bool reader = std::string_view(GetParam().program) == "rdk";
     std::map<std::uint32_t, sim::RecordBody> scale;
-    for (int i = 1; i <= records; ++i) scale[static_cast<std::uint32_t>(i)] = article(static_cast<std::uint32_t>(i), "ITEM " + std::to_string(i));
+    for (int i = 1; i <= records; ++i)
+        scale[static_cast<std::uint32_t>(i)] =
+            article(static_cast<std::uint32_t>(i), "ITEM " + std::to_string(i));
     write_scales("scales.txt", sim::scale_id(1, 'S', 1), scale);
     write_bytes(dir / "in.txt", input_lines(records));
     const std::string file = reader ? "out.txt" : "wynik.txt";
     const std::size_t line_size = reader ? 143 : 31;
     const std::vector<std::string> program =
-        reader ? std::vector<std::string>{RDK_PATH, "1", "S", "1", "1", std::to_string(records), "out.txt"}
-               : std::vector<std::string>{LDK_PATH, "1", "S", "1", "1", std::to_string(records), "in.txt"};
+        reader ? std::vector<std::string>{RDK_PATH, "1", "S", "1", "1", std::to_string(records),
+                                          "out.txt"}
+               : std::vector<std::string>{LDK_PATH, "1", "S", "1", "1", std::to_string(records),
+                                          "in.txt"};
 
     std::mt19937 rng(static_cast<unsigned>(GetParam().signal * 100 + (reader ? 1 : 2)));
     for (int run = 0; run < 10; ++run) {
         // A random moment within the first few hundred records' worth of 5 ms exchanges.
         const auto at = std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 600)(rng));
         std::filesystem::remove(dir / file);  // a run killed before it opens the file leaves none
-        std::vector<std::string> command = {KTNET_EMU_PATH, "--scales", "scales.txt", "--latency-us",
-                                            "5000", "--pid-file", (dir / "pid").string(), "--"};
+        std::vector<std::string> command = {KTNET_EMU_PATH,         "--scales", "scales.txt",
+                                            "--latency-us",         "5000",     "--pid-file",
+                                            (dir / "pid").string(), "--"};
         command.insert(command.end(), program.begin(), program.end());
         const auto result = testing::run_on_terminal(
             command, dir.path(), dir / "pid", GetParam().signal,
             [&](const std::string&, std::chrono::milliseconds elapsed) { return elapsed >= at; });
 
         const std::string content = read_bytes(dir / file);
-        SCOPED_TRACE("run " + std::to_string(run) + ", signal at " + std::to_string(at.count()) + " ms");
+        SCOPED_TRACE("run " + std::to_string(run) + ", signal at " + std::to_string(at.count()) +
+                     " ms");
         EXPECT_EQ(content.size() % line_size, 0u) << "a partial line";
         const std::size_t lines = content.size() / line_size;
         EXPECT_GE(lines, result.stars);

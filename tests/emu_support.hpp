@@ -26,9 +26,11 @@ class Emulated : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         testing::ScratchDir dir;
-        const auto probe = testing::run_process(KTNET_EMU_PATH, {"--no-controller", "--", "true"}, dir.path());
-        if (probe.exit_status != 0) skip_reason_ = "umockdev cannot run here (ktnet-emu exited with " +
-                                                  std::to_string(probe.exit_status) + ")";
+        const auto probe =
+            testing::run_process(KTNET_EMU_PATH, {"--no-controller", "--", "true"}, dir.path());
+        if (probe.exit_status != 0)
+            skip_reason_ = "umockdev cannot run here (ktnet-emu exited with " +
+                           std::to_string(probe.exit_status) + ")";
     }
     void SetUp() override {
         if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
@@ -69,7 +71,6 @@ protected:
     testing::ScratchDir dir;
     static inline std::string skip_reason_;
 };
-
 
 struct TerminalRun {
     std::size_t stars = 0;  // "*" that reached the terminal

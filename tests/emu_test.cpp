@@ -31,7 +31,8 @@ TEST_F(Emulated, WorkedExampleThroughRealRdkAndLdk) {
     // The example's PLU 12345 lies beyond the reader's range, so the scale holds the same
     // record as PLU 5.
     const std::string line =
-        "3 T 07 xx000005 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 7 12 "
+        "3 T 07 xx000005 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 7 "
+        "12 "
         "7 7 42 42 121212 121212 12 42 12121212121212 12 7";
     sim::RecordBody body{};
     FrameBuffer frame{};
@@ -39,7 +40,8 @@ TEST_F(Emulated, WorkedExampleThroughRealRdkAndLdk) {
     std::copy_n(frame.begin() + 6, body.size(), body.begin());
     body[65 - 6] = 42;  // binary 42, shown as "42"
     write_scales("scales.txt", sim::scale_id(3, 'T', 7), {{5, body}});
-    const auto read = emu({"--scales", "scales.txt"}, {RDK_PATH, "3", "T", "7", "5", "5", "out.txt"});
+    const auto read =
+        emu({"--scales", "scales.txt"}, {RDK_PATH, "3", "T", "7", "5", "5", "out.txt"});
     EXPECT_EQ(read.exit_status, 0);
     EXPECT_EQ(read_bytes(dir / "out.txt"), line + "\r\r\n");
 
@@ -81,8 +83,10 @@ std::vector<std::string> strangers(int count) {
 INSTANTIATE_TEST_SUITE_P(
     Emulated, EmulatedDeviceList,
     ::testing::Values(
-        DeviceListCase{"longer_product_matches", {"--product", "KT-NET CONTROLLER 2"}, found + "*", 0},
-        DeviceListCase{"shorter_product_does_not", {"--product", "KT-NET CONTROL"}, rdk_no_answer, 2},
+        DeviceListCase{
+            "longer_product_matches", {"--product", "KT-NET CONTROLLER 2"}, found + "*", 0},
+        DeviceListCase{
+            "shorter_product_does_not", {"--product", "KT-NET CONTROL"}, rdk_no_answer, 2},
         DeviceListCase{"controller_at_index_19", strangers(19), found + "*", 0},
         DeviceListCase{"controller_at_index_20_never_found", strangers(20), rdk_no_answer, 2},
         DeviceListCase{"no_controller", {"--no-controller"}, rdk_no_answer, 2}),
@@ -107,10 +111,12 @@ TEST_P(EmulatedFaults, BothProgramsStopWhereTheFaultIs) {
                           {RDK_PATH, "1", "S", "1", "1", "3", "out.txt"});
     EXPECT_EQ(read.exit_status, GetParam().rdk_status);
     const std::size_t lines = GetParam().rdk_lines;
-    EXPECT_EQ(read.output, rdk_ok + found + std::string(lines, '*') + (lines < 3 ? rdk_no_answer : ""));
+    EXPECT_EQ(read.output,
+              rdk_ok + found + std::string(lines, '*') + (lines < 3 ? rdk_no_answer : ""));
     EXPECT_EQ(read_bytes(dir / "out.txt").size(), lines * 143);
 
-    write_bytes(dir / "in.txt", "1 S 01 xx000001 ONE\n1 S 01 xx000002 TWO\n1 S 01 xx000003 THREE\n");
+    write_bytes(dir / "in.txt",
+                "1 S 01 xx000001 ONE\n1 S 01 xx000002 TWO\n1 S 01 xx000003 THREE\n");
     const auto load = emu({"--scales", "target.txt", "--scale", "1:S:1", "--fault", fault},
                           {LDK_PATH, "1", "S", "1", "1", "3", "in.txt"});
     EXPECT_EQ(load.exit_status, GetParam().ldk_status);
@@ -136,15 +142,18 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"latency:20000", 0, 3, 0, 3}),
     [](const auto& p) {
         std::string name = p.param.fault;
-        for (char& c : name) if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
         return name;
     });
 
 TEST_F(Emulated, MalformedReportMakesTheEmulatorFail) {
-    if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no python3 to write a raw report";
+    if (!std::filesystem::exists("/usr/bin/python3"))
+        GTEST_SKIP() << "no python3 to write a raw report";
     // Four bytes instead of a 255-byte report, written straight to the device node.
-    const auto r = emu({}, {"/usr/bin/python3", "-c",
-                            "import os; fd = os.open('/dev/hidraw0', os.O_RDWR); os.write(fd, b'junk')"});
+    const auto r =
+        emu({}, {"/usr/bin/python3", "-c",
+                 "import os; fd = os.open('/dev/hidraw0', os.O_RDWR); os.write(fd, b'junk')"});
     EXPECT_EQ(r.exit_status, 65);
     const auto clean = emu({}, {"/usr/bin/python3", "-c", "pass"});
     EXPECT_EQ(clean.exit_status, 0);
@@ -156,14 +165,18 @@ TEST_F(Emulated, ThousandRandomRecordsFromOneScaleIntoAnother) {
     for (std::uint32_t plu = 1; plu <= 1000; ++plu) {
         auto body = testing::random_record(rng, plu);
         testing::make_transferable(body);
-        body[36 - 6] = 0;  // never shown in a line
+        body[36 - 6] = 0;                                             // never shown in a line
         body[65 - 6] = static_cast<std::uint8_t>(body[65 - 6] % 10);  // two-way only below 10
         records[plu] = body;
     }
     write_scales("source.txt", sim::scale_id(1, 'S', 1), records);
-    ASSERT_EQ(emu({"--scales", "source.txt"}, {RDK_PATH, "1", "S", "1", "1", "1000", "plu.txt"}).exit_status, 0);
+    ASSERT_EQ(emu({"--scales", "source.txt"}, {RDK_PATH, "1", "S", "1", "1", "1000", "plu.txt"})
+                  .exit_status,
+              0);
     ASSERT_EQ(emu({"--scales", "target.txt", "--scale", "2:T:3"},
-                  {LDK_PATH, "2", "T", "3", "1", "1000", "plu.txt"}).exit_status, 0);
+                  {LDK_PATH, "2", "T", "3", "1", "1000", "plu.txt"})
+                  .exit_status,
+              0);
     EXPECT_EQ(read_scales("target.txt").at(sim::scale_id(2, 'T', 3)).records, records);
 }
 

@@ -40,15 +40,24 @@ struct Effect {
 
 constexpr Effect effect_of(FaultKind kind) {
     switch (kind) {
-        case FaultKind::status5: return {false, false, false, false, false};
-        case FaultKind::wrong_code: return {true, true, false, true, false};
-        case FaultKind::short_answer: return {true, true, true, false, false};
-        case FaultKind::garbage: return {true, true, false, false, false};
-        case FaultKind::no_terminator: return {true, true, true, false, false};
-        case FaultKind::failed_write: return {false, false, false, false, false};
-        case FaultKind::failed_read: return {true, false, false, false, false};
-        case FaultKind::unplugged: return {false, false, false, false, true};
-        case FaultKind::latency: return {true, true, true, true, false};
+        case FaultKind::status5:
+            return {false, false, false, false, false};
+        case FaultKind::wrong_code:
+            return {true, true, false, true, false};
+        case FaultKind::short_answer:
+            return {true, true, true, false, false};
+        case FaultKind::garbage:
+            return {true, true, false, false, false};
+        case FaultKind::no_terminator:
+            return {true, true, true, false, false};
+        case FaultKind::failed_write:
+            return {false, false, false, false, false};
+        case FaultKind::failed_read:
+            return {true, false, false, false, false};
+        case FaultKind::unplugged:
+            return {false, false, false, false, true};
+        case FaultKind::latency:
+            return {true, true, true, true, false};
     }
     return {};
 }
@@ -99,7 +108,8 @@ std::vector<RecordBody> run_records() {
         RecordBody body = testing::random_record(rng, plu);
         testing::make_transferable(body);
         for (std::size_t i = 0; i < 4; ++i) {
-            body[name_frame_byte - sim::record_body_offset + i] = static_cast<std::uint8_t>(0x7C + i);
+            body[name_frame_byte - sim::record_body_offset + i] =
+                static_cast<std::uint8_t>(0x7C + i);
         }
         bodies.push_back(body);
     }
@@ -174,7 +184,8 @@ TEST_P(FaultMatrix, FilesHoldExactlyTheConfirmedRecords) {
         file = argument = dir / "out.txt";
         console_after = "\nparametry wywolania OK" + found + stars +
                         (expected.stopped ? "\nbrak prawid\xC5\x82owej odpowiedzi z wagi" : "");
-        for (std::size_t i = 0; i < expected.confirmed; ++i) file_after += reader_file_line(bodies[i]);
+        for (std::size_t i = 0; i < expected.confirmed; ++i)
+            file_after += reader_file_line(bodies[i]);
     } else {
         argument = dir / "in.txt";
         std::string input_text;
@@ -191,7 +202,8 @@ TEST_P(FaultMatrix, FilesHoldExactlyTheConfirmedRecords) {
             const RecordBody& refused = bodies[expected.confirmed];
             file_after += result_line("er", refused);
             if (expected.stopped_record_stored) {
-                scale_after[static_cast<std::uint32_t>(expected.confirmed + 1)] = as_loaded(refused);
+                scale_after[static_cast<std::uint32_t>(expected.confirmed + 1)] =
+                    as_loaded(refused);
             }
         }
     }

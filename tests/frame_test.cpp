@@ -124,7 +124,8 @@ TEST(Frame, EscapeThenUnescapeGivesBackAnyRecordFrame) {
     for (int round = 0; round < 2000; ++round) {
         FrameBuffer raw{}, escaped{}, back{};
         raw[0] = raw[1] = frame_head;
-        for (std::size_t i = 2; i < record_frame_length - 1; ++i) raw[i] = static_cast<std::uint8_t>(rng());
+        for (std::size_t i = 2; i < record_frame_length - 1; ++i)
+            raw[i] = static_cast<std::uint8_t>(rng());
         raw[record_frame_length - 1] = frame_terminator;
         checksum(record_frame_length, raw);
         const std::size_t n = escape(record_frame_length, raw, escaped);

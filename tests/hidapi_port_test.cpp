@@ -27,11 +27,18 @@ FakeHidapi fake;
 hid_device_* const fake_handle = reinterpret_cast<hid_device_*>(0x1234);
 
 const HidapiCalls fake_calls = {
-    [] { ++fake.inits; return fake.init_result; },
-    [] { ++fake.exits; return 0; },
+    [] {
+        ++fake.inits;
+        return fake.init_result;
+    },
+    [] {
+        ++fake.exits;
+        return 0;
+    },
     [](unsigned short, unsigned short) -> hid_device_info* {
         if (fake.devices.empty()) return nullptr;
-        for (std::size_t i = 0; i + 1 < fake.devices.size(); ++i) fake.devices[i].next = &fake.devices[i + 1];
+        for (std::size_t i = 0; i + 1 < fake.devices.size(); ++i)
+            fake.devices[i].next = &fake.devices[i + 1];
         fake.devices.back().next = nullptr;
         return fake.devices.data();
     },

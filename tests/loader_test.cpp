@@ -80,7 +80,8 @@ TEST_P(LoaderBadArguments, OneMessageAndNoFileTouched) {
     write_bytes(input, file_of_lines(3));
     write_bytes(result, "previous results");
     std::vector<std::string> args = GetParam().args;
-    for (auto& a : args) if (a == "IN") a = input.string();
+    for (auto& a : args)
+        if (a == "IN") a = input.string();
     EXPECT_EQ(run(args), 1);
     EXPECT_EQ(console.str(), invalid);
     EXPECT_EQ(results(), "previous results");
@@ -100,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"number_265", {"1", "S", "265", "1", "3", "IN"}},
                       BadArguments{"letter", {"1", "Q", "1", "1", "3", "IN"}},
                       BadArguments{"last_too_big", {"1", "S", "1", "1", "4294967296", "IN"}},
-                      BadArguments{"negative_last_wrapping_to_1", {"1", "S", "1", "1", "-4294967295", "IN"}}),
+                      BadArguments{"negative_last_wrapping_to_1",
+                                   {"1", "S", "1", "1", "-4294967295", "IN"}}),
     [](const auto& p) { return std::string(p.param.what); });
 
 TEST_F(LoaderRun, MissingInputIsInvalidAndNeverCreated) {
@@ -189,15 +191,21 @@ INSTANTIATE_TEST_SUITE_P(
         InputCase{"empty_file", "", "1", "3", 3, 0, true},
         InputCase{"fewer_lines_than_last", file_of_lines(2), "1", "3", 3, 2, true},
         InputCase{"negative_last_runs_to_the_end", file_of_lines(4), "2", "-1", 3, 3, true},
-        InputCase{"empty_line_before_range", line_for(1) + "\n\n" + file_of_lines(3), "3", "4", 3, 0, true},
+        InputCase{"empty_line_before_range", line_for(1) + "\n\n" + file_of_lines(3), "3", "4", 3,
+                  0, true},
         InputCase{"empty_line_inside_range", line_for(1) + "\n\n", "1", "2", 3, 1, true},
-        InputCase{"nul_line", line_for(1) + "\n" + std::string(1, '\0') + "x\n", "1", "2", 3, 1, true},
+        InputCase{"nul_line", line_for(1) + "\n" + std::string(1, '\0') + "x\n", "1", "2", 3, 1,
+                  true},
         InputCase{"last_line_without_lf", line_for(1) + "\n" + line_for(2), "1", "2", 0, 2, false},
-        InputCase{"eof_mark_ends_file", line_for(1) + "\n\x1A" + line_for(2) + "\n", "1", "2", 3, 1, true},
+        InputCase{"eof_mark_ends_file", line_for(1) + "\n\x1A" + line_for(2) + "\n", "1", "2", 3, 1,
+                  true},
         InputCase{"crlf_lines", line_for(1) + "\r\n" + line_for(2) + "\r\n", "1", "2", 0, 2, false},
-        InputCase{"line_of_142_is_whole", line_for(1).substr(0, 140) + "  \n" + line_for(2) + "\n", "1", "2", 0, 2, false},
-        InputCase{"line_of_143_is_bad_data", line_for(1) + "\n" + long_line + "\n" + line_for(3) + "\n", "1", "3", 3, 1, true},
-        InputCase{"too_long_before_range", long_line + "\n" + line_for(2) + "\n", "2", "2", 3, 0, true},
+        InputCase{"line_of_142_is_whole", line_for(1).substr(0, 140) + "  \n" + line_for(2) + "\n",
+                  "1", "2", 0, 2, false},
+        InputCase{"line_of_143_is_bad_data",
+                  line_for(1) + "\n" + long_line + "\n" + line_for(3) + "\n", "1", "3", 3, 1, true},
+        InputCase{"too_long_before_range", long_line + "\n" + line_for(2) + "\n", "2", "2", 3, 0,
+                  true},
         InputCase{"short_lines_are_taken", "1 S 01 xx000007 SHORT\n", "1", "1", 0, 1, false}),
     [](const auto& p) { return std::string(p.param.what); });
 

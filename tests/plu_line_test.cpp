@@ -30,11 +30,18 @@ std::array<std::uint8_t, record_frame_length> worked_record(std::uint8_t byte36)
         for (std::size_t i = 0; i < f.bytes; ++i) {
             auto& b = r[f.frame_byte + i];
             switch (f.encoding) {
-                case FieldEncoding::bcd: b = 0x12; break;
-                case FieldEncoding::digit: b = 7; break;
+                case FieldEncoding::bcd:
+                    b = 0x12;
+                    break;
+                case FieldEncoding::digit:
+                    b = 7;
+                    break;
                 case FieldEncoding::decimal:
-                case FieldEncoding::decimal_out_bcd_in: b = 42; break;
-                default: break;
+                case FieldEncoding::decimal_out_bcd_in:
+                    b = 42;
+                    break;
+                default:
+                    break;
             }
         }
     }
@@ -46,7 +53,8 @@ std::array<std::uint8_t, record_frame_length> worked_record(std::uint8_t byte36)
 TEST(PluLine, WorkedExampleFormats) {
     ASSERT_EQ(worked_line.size(), line_columns);
     for (const int byte36 : {0x00, 0x55, 0xFF}) {
-        const FormattedLine line = format_line(3, 'T', 7, worked_record(static_cast<std::uint8_t>(byte36)));
+        const FormattedLine line =
+            format_line(3, 'T', 7, worked_record(static_cast<std::uint8_t>(byte36)));
         EXPECT_EQ(as_string(line), std::string(worked_line) + "\r\n");
     }
 }
@@ -58,7 +66,8 @@ TEST(PluLine, WorkedExampleParsesBack) {
     expected[4] = command_store_plu;
     expected[5] = 1;
     expected[65] = 0x42;  // written as decimal 42, read back as BCD
-    for (std::size_t i = 0; i < record_frame_length; ++i) EXPECT_EQ(frame[i], expected[i]) << "byte " << i;
+    for (std::size_t i = 0; i < record_frame_length; ++i)
+        EXPECT_EQ(frame[i], expected[i]) << "byte " << i;
 }
 
 struct FieldCase {
@@ -96,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"byte 36 is never shown", 36, 0x99, 48, "x", 0}),
     [](const auto& p) {
         std::string name = p.param.what;
-        for (char& ch : name) if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return name;
     });
 
@@ -122,7 +132,10 @@ TEST(PluLine, HeaderColumnsComeFromTheCommandLine) {
 
 TEST(PluLine, NameIsCopiedRawIncludingNulAndCr) {
     std::array<std::uint8_t, record_frame_length> record{};
-    const std::string name("A\0B\rC\x1A" "DEFGHIJKLMNOPQRSTUVW\xFF", 24);
+    const std::string name(
+        "A\0B\rC\x1A"
+        "DEFGHIJKLMNOPQRSTUVW\xFF",
+        24);
     std::copy(name.begin(), name.end(), record.begin() + name_frame_byte);
     const std::string line = as_string(format_line(1, 'T', 2, record));
     EXPECT_EQ(line.substr(name_column, name_length), name);
@@ -175,7 +188,8 @@ TEST(PluLine, RandomRecordsRoundTrip) {
             if (i == unused_frame_byte) {
                 EXPECT_EQ(frame[i], 0);
             } else if (i == 65 && record[i] > 9) {
-                EXPECT_EQ(frame[i], static_cast<std::uint8_t>(((record[i] / 10) << 4) + record[i] % 10));
+                EXPECT_EQ(frame[i],
+                          static_cast<std::uint8_t>(((record[i] / 10) << 4) + record[i] % 10));
             } else {
                 ASSERT_EQ(frame[i], record[i]) << "byte " << i << " round " << round;
             }

@@ -1,9 +1,8 @@
 // The built rdk and ldk as processes on this machine, which has no KT-NET controller.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <map>
 
@@ -85,7 +84,8 @@ public:
             if (write(ready[1], &answer, 1) != 1) _exit(1);
             close(release[1]);
             char c;
-            while (read(release[0], &c, 1) > 0) {}  // until the test closes its end
+            while (read(release[0], &c, 1) > 0) {
+            }  // until the test closes its end
             _exit(0);
         }
         close(ready[1]);
@@ -118,7 +118,7 @@ const std::string input_line = "1 S 01 xx000001 FIRST ARTICLE\n";
 struct HeldCase {
     const char* what;
     const char* program;
-    const char* held;  // the file the other process holds
+    const char* held;                          // the file the other process holds
     std::map<std::string, std::string> files;  // before the run, and unchanged after it
     std::vector<std::string> args;
     int exit_status;
@@ -150,17 +150,31 @@ TEST_P(HeldFile, IsRefusedAndLeftUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Programs, HeldFile,
-    ::testing::Values(
-        HeldCase{"rdk_output", RDK_PATH, "out.txt", {{"out.txt", "another run's lines\r\r\n"}},
-                 {"1", "S", "1", "1", "3", "out.txt"}, 1, help, "\nparametry wywolania OK"},
-        HeldCase{"ldk_input", LDK_PATH, "in.txt", {{"in.txt", input_line}},
-                 {"1", "S", "1", "1", "1", "in.txt"}, 1, "\n nieprawidlowe parametry wywolania ",
-                 "\n parametry wywolania OK"},
-        HeldCase{"ldk_result", LDK_PATH, "wynik.txt",
-                 {{"in.txt", input_line}, {"wynik.txt", "ok OTHER RUN'S ARTICLE    *\r\n"}},
-                 {"1", "S", "1", "1", "1", "in.txt"}, 4,
-                 "\n parametry wywolania OK\n nie mozna otworzyc pliku wynik.txt",
-                 "\n parametry wywolania OK"}),
+    ::testing::Values(HeldCase{"rdk_output",
+                               RDK_PATH,
+                               "out.txt",
+                               {{"out.txt", "another run's lines\r\r\n"}},
+                               {"1", "S", "1", "1", "3", "out.txt"},
+                               1,
+                               help,
+                               "\nparametry wywolania OK"},
+                      HeldCase{"ldk_input",
+                               LDK_PATH,
+                               "in.txt",
+                               {{"in.txt", input_line}},
+                               {"1", "S", "1", "1", "1", "in.txt"},
+                               1,
+                               "\n nieprawidlowe parametry wywolania ",
+                               "\n parametry wywolania OK"},
+                      HeldCase{"ldk_result",
+                               LDK_PATH,
+                               "wynik.txt",
+                               {{"in.txt", input_line},
+                                {"wynik.txt", "ok OTHER RUN'S ARTICLE    *\r\n"}},
+                               {"1", "S", "1", "1", "1", "in.txt"},
+                               4,
+                               "\n parametry wywolania OK\n nie mozna otworzyc pliku wynik.txt",
+                               "\n parametry wywolania OK"}),
     [](const auto& p) { return std::string(p.param.what); });
 
 }  // namespace

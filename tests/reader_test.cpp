@@ -57,7 +57,8 @@ class ReaderBadArguments : public ReaderRun, public ::testing::WithParamInterfac
 TEST_P(ReaderBadArguments, PrintHelpAndLeaveTheFileAlone) {
     write_bytes(out_path, "precious");
     std::vector<std::string> args = GetParam().args;
-    for (auto& a : args) if (a == "OUT") a = out_path;
+    for (auto& a : args)
+        if (a == "OUT") a = out_path;
     EXPECT_EQ(run(args), 1);
     EXPECT_EQ(console.str(), help);
     EXPECT_EQ(file(), "precious");
@@ -66,8 +67,7 @@ TEST_P(ReaderBadArguments, PrintHelpAndLeaveTheFileAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reader, ReaderBadArguments,
-    ::testing::Values(BadArguments{"none", {}},
-                      BadArguments{"five", {"1", "S", "1", "1", "5"}},
+    ::testing::Values(BadArguments{"none", {}}, BadArguments{"five", {"1", "S", "1", "1", "5"}},
                       BadArguments{"seven", {"1", "S", "1", "1", "5", "OUT", "extra"}},
                       BadArguments{"first_above_last", {"1", "S", "1", "10", "9", "OUT"}},
                       BadArguments{"last_above_10000", {"1", "S", "1", "1", "10001", "OUT"}},
@@ -80,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"number_0", {"1", "S", "0", "1", "5", "OUT"}},
                       BadArguments{"negative_last", {"1", "S", "1", "1", "-1", "OUT"}},
                       BadArguments{"negative_first", {"1", "S", "1", "-1", "5", "OUT"}},
-                      BadArguments{"negative_first_wrapping_to_1", {"1", "S", "1", "-4294967295", "5", "OUT"}},
+                      BadArguments{"negative_first_wrapping_to_1",
+                                   {"1", "S", "1", "-4294967295", "5", "OUT"}},
                       BadArguments{"first_too_big", {"1", "S", "1", "4294967296", "5", "OUT"}}),
     [](const auto& p) { return std::string(p.param.what); });
 
@@ -113,9 +114,10 @@ TEST_F(ReaderRun, WorkedExampleFromChannel3Terminal7) {
 
     EXPECT_EQ(run("3", "t", "7", "5", "5"), 0);
     EXPECT_EQ(console.str(), ok + found + "*");
-    EXPECT_EQ(file(),
-              "3 T 07 xx012345 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 "
-              "7 12 7 7 42 42 121212 121212 12 42 12121212121212 12 7\r\r\n");
+    EXPECT_EQ(
+        file(),
+        "3 T 07 xx012345 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 "
+        "7 12 7 7 42 42 121212 121212 12 42 12121212121212 12 7\r\r\n");
     EXPECT_TRUE(controller.violations().empty());
 }
 
@@ -152,8 +154,8 @@ TEST_F(ReaderRun, RequestFramesAreWellFormed) {
     EXPECT_EQ(run("2", "T", "9", "293", "294"), 0);
     EXPECT_TRUE(controller.violations().empty());
     EXPECT_EQ(controller.exchanges(), 3u);
-    const std::vector<std::uint8_t> expected = {0x7C, 0x7C, 0x09, 0x00, 0x50, 0x01, 0x26, 0x01,
-                                                0x00, 0x7F, 0x7D};
+    const std::vector<std::uint8_t> expected = {0x7C, 0x7C, 0x09, 0x00, 0x50, 0x01,
+                                                0x26, 0x01, 0x00, 0x7F, 0x7D};
     EXPECT_EQ(controller.last_frame(), expected);  // the checksum 0x7F went escaped
     EXPECT_EQ(controller.last_report()[1], 1);
     EXPECT_EQ(controller.last_report()[2 + 9], 0x7E);

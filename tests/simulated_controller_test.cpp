@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
         ViolationCase{"no_terminator", 0, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x2D}},
         ViolationCase{"wrong_length", 0, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0x2C, 0x7D}},
         ViolationCase{"opening_on_channel", 0, {0x7C, 0x7C, 0x01, 0, 0x4B, 1, 1, 0, 0, 0xB2, 0x7D}},
-        ViolationCase{"request_on_opening_route", 20, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x2D, 0x7D}},
+        ViolationCase{
+            "request_on_opening_route", 20, {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x2D, 0x7D}},
         ViolationCase{"bad_address", 0, {0x7C, 0x7C, 0x8A, 0, 0x50, 1, 1, 0, 0, 0x24, 0x7D}},
         ViolationCase{"unknown_command", 0, {0x7C, 0x7C, 0x81, 0, 0x52, 1, 1, 0, 0, 0x2B, 0x7D}}),
     [](const auto& p) { return std::string(p.param.what); });

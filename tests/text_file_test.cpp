@@ -96,19 +96,21 @@ TEST_P(TextReading, DeliversLinesAsTextModeDoes) {
 INSTANTIATE_TEST_SUITE_P(
     TextFile, TextReading,
     ::testing::Values(
-        ReadCase{"crlf", "a\r\nb\r\n", 142, {"a", "b"}},
-        ReadCase{"lf", "a\nb\n", 142, {"a", "b"}},
+        ReadCase{"crlf", "a\r\nb\r\n", 142, {"a", "b"}}, ReadCase{"lf", "a\nb\n", 142, {"a", "b"}},
         ReadCase{"lone_cr", "a\rb\r\r\n", 142, {"a\rb\r"}},
         ReadCase{"last_line_without_lf", "a\nlast", 142, {"a", "last"}},
         ReadCase{"empty_line", "a\n\nb\n", 142, {"a", "", "b"}},
-        ReadCase{"eof_mark", "a\nb\x1A" "c\nd\n", 142, {"a", "b"}},
+        ReadCase{"eof_mark",
+                 "a\nb\x1A"
+                 "c\nd\n",
+                 142,
+                 {"a", "b"}},
         ReadCase{"cr_before_eof_mark", "a\r\x1A\n", 142, {"a\r"}},
         ReadCase{"nul_kept", std::string_view("\0x\n", 3), 142, {std::string("\0x", 2)}},
         ReadCase{"exactly_max", "abcd\nef\n", 4, {"abcd", "ef"}},
         ReadCase{"exactly_max_at_end", "abcd", 4, {"abcd"}},
         ReadCase{"over_max", "abcde\nf\n", 4, {"<too long>"}},
-        ReadCase{"crlf_not_counted", "abcd\r\n", 4, {"abcd"}},
-        ReadCase{"empty_file", "", 142, {}}),
+        ReadCase{"crlf_not_counted", "abcd\r\n", 4, {"abcd"}}, ReadCase{"empty_file", "", 142, {}}),
     [](const auto& p) { return std::string(p.param.what); });
 
 TEST(TextReading, CrLfSplitAcrossTheReadBufferIsStillOneLineEnd) {
