@@ -26,7 +26,8 @@ void BM_format_line(benchmark::State& state) {
     const FrameBuffer raw = record_frame();
     const std::span<const std::uint8_t, record_frame_length> record(raw.data(),
                                                                     record_frame_length);
-    for (auto _ : state) benchmark::DoNotOptimize(format_line(3, 'T', 7, record));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(format_line(ScaleAddress::parse("3T7").value(), record));
 }
 BENCHMARK(BM_format_line);
 

@@ -39,7 +39,7 @@ namespace {
 
 using namespace ktnet;
 
-const sim::ScaleId bench_scale{1, 0x81};  // channel 1, section 1
+const ScaleAddress bench_scale = ScaleAddress::parse("1S1").value();
 
 // A fresh folder under the system's temporary folder, removed with its contents at the end.
 class TempDir {
@@ -165,7 +165,7 @@ int run(std::span<const std::string_view> args) {
         const std::array<std::uint8_t, short_frame_length> request = {
             frame_head,
             frame_head,
-            bench_scale.address_byte,
+            bench_scale.address_byte(),
             0,
             command_request_plu,
             1,
@@ -207,7 +207,7 @@ int run(std::span<const std::string_view> args) {
             while (std::getline(lines, line)) {
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 FrameBuffer raw{};
-                if (!parse_line(line, bench_scale.address_byte, raw)) {
+                if (!parse_line(line, bench_scale.address_byte(), raw)) {
                     throw std::runtime_error("rdk wrote a line that does not parse");
                 }
                 store_requests.push_back(request_report(0, raw, record_frame_length));

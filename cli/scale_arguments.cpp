@@ -23,10 +23,6 @@ std::optional<std::uint32_t> range_bound(std::string_view text) {
     return as_unsigned32(*v);
 }
 
-char upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 }  // namespace
 
 std::optional<std::filesystem::path> ScaleArguments::file_path() const {
@@ -40,13 +36,14 @@ std::optional<std::filesystem::path> ScaleArguments::file_path() const {
 std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_view> args) {
     if (args.size() != argument_count) return std::nullopt;
     const auto channel = in_range(args[0], 1, 4);
-    const char type_letter = args[1].empty() ? '\0' : upper(args[1].front());
+    const char kind = args[1].empty() ? '\0' : args[1].front();
     const auto number = in_range(args[2], 1, 9);
     const auto first = range_bound(args[3]);
     const auto last = range_bound(args[4]);
     if (!channel || !number || !first || !last) return std::nullopt;
-    if (type_letter != 'S' && type_letter != 'T') return std::nullopt;
-    return ScaleArguments{*channel, type_letter, *number, *first, *last, args[5]};
+    const auto scale = ScaleAddress::make(*channel, kind, *number);
+    if (!scale) return std::nullopt;
+    return ScaleArguments{*scale, *first, *last, args[5]};
 }
 
 }  // namespace ktnet

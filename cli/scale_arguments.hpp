@@ -8,28 +8,21 @@
 #include <span>
 #include <string_view>
 
-#include "link/frame.hpp"
+#include "link/scale_address.hpp"
 
 namespace ktnet {
 
 inline constexpr std::size_t argument_count = 6;
 
 struct ScaleArguments {
-    std::uint8_t channel;  // 1..4
-    char type_letter;      // 'S' or 'T'
-    std::uint8_t number;   // 1..9
-    std::uint32_t first;   // compared unsigned: a negative number is a very large one
+    ScaleAddress scale;
+    std::uint32_t first;  // compared unsigned: a negative number is a very large one
     std::uint32_t last;
     std::string_view file_name;
 
     // The file name as a path; nothing when it cannot be one (on Windows the name is converted
     // from the ANSI code page, which can fail).
     std::optional<std::filesystem::path> file_path() const;
-
-    std::uint8_t route() const { return static_cast<std::uint8_t>(channel - 1); }
-    std::uint8_t address_byte() const {
-        return type_letter == 'S' ? static_cast<std::uint8_t>(number | section_bit) : number;
-    }
 };
 
 // Exactly six arguments, each within its range as a whole value (never wrapped into range);

@@ -54,16 +54,14 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     }
 }
 
-std::optional<sim::ScaleId> scale(std::string_view text) {
+std::optional<ScaleAddress> scale(std::string_view text) {
     const auto parts = split(text, ':');
     if (parts.size() != 3 || parts[1].size() != 1) return std::nullopt;
     const auto channel = number<unsigned>(parts[0]);
     const auto n = number<unsigned>(parts[2]);
     const char letter = parts[1][0];
-    if (!channel || *channel < 1 || *channel > 4 || !n || *n < 1 || *n > 9) return std::nullopt;
-    if (letter != 'S' && letter != 'T') return std::nullopt;
-    return sim::scale_id(static_cast<std::uint8_t>(*channel), letter,
-                         static_cast<std::uint8_t>(*n));
+    if (!channel || !n || (letter != 'S' && letter != 'T')) return std::nullopt;
+    return ScaleAddress::make(*channel, letter, *n);
 }
 
 std::optional<std::pair<std::size_t, sim::Fault>> fault(std::string_view text) {

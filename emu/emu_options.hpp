@@ -22,7 +22,7 @@ struct OtherDevice {
 
 struct EmuOptions {
     std::optional<std::string> scales_file;  // loaded at start when present, saved at the end
-    std::vector<sim::ScaleId> scales;        // scales to have even when they hold no records
+    std::vector<ScaleAddress> scales;        // scales to have even when they hold no records
     std::vector<OtherDevice> devices_before;
     bool controller = true;
     std::string product = "KT-NET CONTROLLER";

@@ -86,15 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             bound(args[3]) && bound(args[4]);
     if (parsed.has_value() != acceptable) std::abort();
     if (!parsed) return 0;
-    if (parsed->channel < 1 || parsed->channel > 4 ||
-        parsed->channel != read_number(args[0]).value()) {
+    if (parsed->scale.channel() != read_number(args[0]).value()) {
         std::abort();
     }
-    if (parsed->number < 1 || parsed->number > 9 ||
-        parsed->number != read_number(args[2]).value()) {
+    if (parsed->scale.number() != read_number(args[2]).value()) {
         std::abort();
     }
-    if (parsed->type_letter != (letter == 's' || letter == 'S' ? 'S' : 'T')) std::abort();
+    if (parsed->scale.kind() != (letter == 's' || letter == 'S' ? 'S' : 'T')) std::abort();
     if (parsed->first != *bound(args[3]) || parsed->last != *bound(args[4])) std::abort();
     if (parsed->file_name.data() != args[5].data() || parsed->file_name != args[5]) std::abort();
     return 0;

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::array<std::uint8_t, record_frame_length> record{};
     std::memcpy(record.data(), frame.data(), record.size());
-    const FormattedLine formatted = format_line(1, 'S', 1, record);
+    const FormattedLine formatted = format_line(ScaleAddress::parse("1S1").value(), record);
     FrameBuffer again{};
     const std::string_view text(reinterpret_cast<const char*>(formatted.data()), line_columns);
     if (!parse_line(text, 0x81, again)) std::abort();

@@ -102,8 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string expected_console = "\nparametry wywolania OKwykryto urzadzenie kt-net\n";
     std::string expected_file;
     if (record) {
-        const FormattedLine line = format_line(
-            1, 'S', 1, std::span<const std::uint8_t, record_frame_length>(record->data(), 77));
+        const FormattedLine line =
+            format_line(ScaleAddress::parse("1S1").value(),
+                        std::span<const std::uint8_t, record_frame_length>(record->data(), 77));
         if (line[140] != '\r' || line[141] != '\n') std::abort();
         for (const std::uint8_t b : line) {  // stored in text mode: each LF as CR LF
             if (b == '\n') expected_file += '\r';

@@ -39,8 +39,6 @@ inline constexpr std::size_t record_frame_length = 77;  // 'Q' and its 0xD0 twin
 inline constexpr std::size_t unescape_scan_limit = 249;
 inline constexpr std::size_t max_unescaped_length = unescape_scan_limit + 2;
 
-inline constexpr std::uint8_t section_bit = 0x80;  // set in the address byte of a section
-
 // Stores in byte n-2 the value that makes bytes 2..n-2 sum to zero modulo 256.
 // Frames shorter than 6 bytes carry no checksum and are left alone.
 void checksum(std::size_t n, std::span<std::uint8_t, frame_buffer_size> frame);

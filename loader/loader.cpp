@@ -72,7 +72,7 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     // 64-bit, so that a last of 2^32-1 cannot make the count wrap.
     for (std::uint64_t n = 1; n <= a.last; ++n) {
         if (input.read_line(line, max_line_length) != TextReader::Line::read ||
-            !parse_line(line, a.address_byte(), raw)) {
+            !parse_line(line, a.scale.address_byte(), raw)) {
             console << msg::bad_input;
             return exit_status::bad_input;
         }
@@ -80,7 +80,7 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
 
         checksum(record_frame_length, raw);
         escape(record_frame_length, raw, escaped);
-        const auto status = link.exchange(a.route(), escaped, answer);
+        const auto status = link.exchange(a.scale.route(), escaped, answer);
         const bool accepted =
             answered(status) && answer[0] == frame_head && answer[command_index] == answer_stored;
         if (!accepted) console << msg::not_accepted;

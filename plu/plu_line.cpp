@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/little_endian.hpp"
+
 namespace ktnet {
 
 namespace {
@@ -23,7 +25,7 @@ void write_field(const PluField& f, std::span<const std::uint8_t> frame,
     auto byte = frame.begin() + f.frame_byte;
     switch (f.encoding) {
         case FieldEncoding::plu_number: {
-            std::uint32_t v = byte[0] | (byte[1] << 8) | (byte[2] << 16);
+            std::uint32_t v = read_le24(std::span<const std::uint8_t, 3>(byte, 3));
             for (int i = 5; i >= 0; --i, v /= 10) col[i] = digit_char(v % 10);
             break;
         }
@@ -55,10 +57,7 @@ void read_field(const PluField& f, std::span<const std::uint8_t> line,
         case FieldEncoding::plu_number: {
             std::int32_t v = 0;
             for (std::size_t i = 0; i < 6; ++i) v = v * 10 + digit_value(line, c + i);
-            const auto u = static_cast<std::uint32_t>(v);
-            byte[0] = static_cast<std::uint8_t>(u);
-            byte[1] = static_cast<std::uint8_t>(u >> 8);
-            byte[2] = static_cast<std::uint8_t>(u >> 16);
+            write_le24(static_cast<std::uint32_t>(v), std::span<std::uint8_t, 3>(byte, 3));
             break;
         }
         case FieldEncoding::raw:
@@ -82,14 +81,14 @@ void read_field(const PluField& f, std::span<const std::uint8_t> line,
 
 }  // namespace
 
-FormattedLine format_line(std::uint8_t channel, char type_letter, std::uint8_t number,
+FormattedLine format_line(const ScaleAddress& scale,
                           std::span<const std::uint8_t, record_frame_length> record) {
     FormattedLine line;
     line.fill(' ');
-    line[channel_column] = digit_char(channel);
-    line[type_column] = static_cast<std::uint8_t>(type_letter);
-    line[scale_number_column] = digit_char(number / 10u);
-    line[scale_number_column + 1] = digit_char(number % 10u);
+    line[channel_column] = digit_char(scale.channel());
+    line[type_column] = static_cast<std::uint8_t>(scale.kind());
+    line[scale_number_column] = digit_char(scale.number() / 10u);
+    line[scale_number_column + 1] = digit_char(scale.number() % 10u);
     line[marker_column] = 'x';
     line[marker_column + 1] = 'x';
     line[unused_byte_column] = 'x';

@@ -8,14 +8,15 @@
 
 #include "field_table.hpp"
 #include "link/frame.hpp"
+#include "link/scale_address.hpp"
 
 namespace ktnet {
 
 using FormattedLine = std::array<std::uint8_t, formatted_line_length>;
 
 // The 140 columns of the record plus CR LF. record is the unescaped 0xD0 answer (77 bytes);
-// channel 1..4, type_letter 'S' or 'T', number 1..9 describe the scale it came from.
-FormattedLine format_line(std::uint8_t channel, char type_letter, std::uint8_t number,
+// scale is where it came from, shown in columns 0 to 8.
+FormattedLine format_line(const ScaleAddress& scale,
                           std::span<const std::uint8_t, record_frame_length> record);
 
 // Builds the raw 'Q' frame (checksum byte left 0) from one line as read, without its LF.

@@ -62,7 +62,7 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
         const std::array<std::uint8_t, short_frame_length> request = {
             frame_head,
             frame_head,
-            a.address_byte(),
+            a.scale.address_byte(),
             0,
             command_request_plu,
             1,
@@ -74,7 +74,7 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
         std::copy(request.begin(), request.end(), raw.begin());
         checksum(short_frame_length, raw);
         escape(short_frame_length, raw, escaped);
-        const auto status = link.exchange(a.route(), escaped, answer);
+        const auto status = link.exchange(a.scale.route(), escaped, answer);
 
         const std::size_t length = answered(status) ? unescape(answer, record) : 0;
         if (!is_record_answer(status, answer, record, length)) {
@@ -82,7 +82,7 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
             return exit_status::no_answer;
         }
         const FormattedLine line = format_line(
-            a.channel, a.type_letter, a.number,
+            a.scale,
             std::span<const std::uint8_t, record_frame_length>(record.data(), record_frame_length));
         if (!output->write(line)) {
             console << msg::write_failed;

@@ -18,14 +18,22 @@ std::uint8_t bcd_char_low(std::uint8_t b) {
     return static_cast<std::uint8_t>((b & 0x0F) | '0');
 }
 
+// The scale named in columns 0 to 5 ("1 S 01"), written as the reader writes it.
+std::optional<ScaleAddress> scale_of(std::string_view line) {
+    const char type = line[type_column];
+    if (line[scale_number_column] != '0' || (type != 'S' && type != 'T')) return std::nullopt;
+    const auto digit = [&](std::size_t column) {
+        return static_cast<unsigned>(line[column] - '0');
+    };
+    return ScaleAddress::make(digit(channel_column), type, digit(scale_number_column + 1));
+}
+
 }  // namespace
 
-FormattedLine scale_file_line(ScaleId id, const RecordBody& body) {
+FormattedLine scale_file_line(ScaleAddress id, const RecordBody& body) {
     std::array<std::uint8_t, record_frame_length> frame{};
     std::copy(body.begin(), body.end(), frame.begin() + record_body_offset);
-    const char type = (id.address_byte & section_bit) ? 'S' : 'T';
-    const auto number = static_cast<std::uint8_t>(id.address_byte & ~section_bit);
-    FormattedLine line = format_line(id.channel, type, number, frame);
+    FormattedLine line = format_line(id, frame);
     line[unused_byte_column] = static_cast<std::uint8_t>(frame[unused_frame_byte] + '0');
     line[byte65_column] = bcd_char_high(frame[byte65]);
     line[byte65_column + 1] = bcd_char_low(frame[byte65]);
@@ -51,12 +59,8 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
         }
         if (line.empty()) continue;
         line.resize(std::max(line.size(), line_columns), ' ');
-        const int channel = line[channel_column] - '0';
-        const char type = line[type_column];
-        const int number =
-            (line[scale_number_column] - '0') * 10 + (line[scale_number_column + 1] - '0');
-        if (channel < 1 || channel > 4 || (type != 'S' && type != 'T') || number < 1 ||
-            number > 9) {
+        const auto id = scale_of(line);
+        if (!id) {
             error = where + "columns 0 to 5 must name the scale, as in \"1 S 01\"";
             return false;
         }
@@ -67,9 +71,7 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
         const char kept = line[unused_byte_column];
         body[unused_frame_byte - record_body_offset] =
             kept == 'x' ? 0 : static_cast<std::uint8_t>(kept - '0');
-        const ScaleId id =
-            scale_id(static_cast<std::uint8_t>(channel), type, static_cast<std::uint8_t>(number));
-        controller.add_scale(id).records[plu_number_of(body)] = body;
+        controller.add_scale(*id).records[plu_number_of(body)] = body;
     }
 }
 

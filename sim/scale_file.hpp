@@ -23,6 +23,6 @@ bool save_scales(const std::filesystem::path& path, const SimulatedController& c
                  std::string& error);
 
 // One record as a line of that file, with its CR LF.
-FormattedLine scale_file_line(ScaleId id, const RecordBody& body);
+FormattedLine scale_file_line(ScaleAddress id, const RecordBody& body);
 
 }  // namespace ktnet::sim

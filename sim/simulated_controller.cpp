@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "link/little_endian.hpp"
+
 namespace ktnet::sim {
 
 namespace {
@@ -25,8 +27,7 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 9> fault_names = {{
 static_assert(fault_names.size() == all_fault_kinds.size());
 
 bool valid_address(std::uint8_t a) {
-    const std::uint8_t number = a & static_cast<std::uint8_t>(~section_bit);
-    return number >= 1 && number <= 9;
+    return ScaleAddress::from_route(0, a).has_value();
 }
 
 std::string hex(unsigned value) {
@@ -60,20 +61,14 @@ std::vector<std::uint8_t> frame_head_for(std::uint8_t address, std::uint8_t code
 }  // namespace
 
 std::uint32_t plu_number_of(const RecordBody& body) {
-    return body[0] | (body[1] << 8) | (static_cast<std::uint32_t>(body[2]) << 16);
+    return read_le24(std::span<const std::uint8_t, 3>(body.data(), 3));
 }
 
 RecordBody empty_record(std::uint32_t plu) {
     RecordBody body{};
-    body[0] = static_cast<std::uint8_t>(plu);
-    body[1] = static_cast<std::uint8_t>(plu >> 8);
-    body[2] = static_cast<std::uint8_t>(plu >> 16);
+    write_le24(plu, std::span<std::uint8_t, 3>(body.data(), 3));
     std::fill_n(body.begin() + (name_frame_byte - record_body_offset), name_length, ' ');
     return body;
-}
-
-ScaleId scale_id(std::uint8_t channel, char type_letter, std::uint8_t number) {
-    return {channel, type_letter == 'S' ? static_cast<std::uint8_t>(number | section_bit) : number};
 }
 
 std::optional<FaultKind> fault_kind_from_name(std::string_view name) {
@@ -90,7 +85,7 @@ std::string_view fault_kind_name(FaultKind kind) {
     return "?";
 }
 
-Scale* SimulatedController::find_scale(ScaleId id) {
+Scale* SimulatedController::find_scale(ScaleAddress id) {
     const auto it = scales_.find(id);
     return it == scales_.end() ? nullptr : &it->second;
 }
@@ -227,13 +222,15 @@ void SimulatedController::carry_out(std::uint8_t route, const std::vector<std::u
         put_frame(reply, pending_);
         return;
     }
-    Scale* scale = find_scale({static_cast<std::uint8_t>(route + 1), address});
+    const auto id = ScaleAddress::from_route(route, address);
+    Scale* scale = id ? find_scale(*id) : nullptr;
     if (!scale) {
         pending_[1] = status_failed;
         return;
     }
     if (command == command_request_plu) {
-        const std::uint32_t plu = frame[payload_index] | (frame[payload_index + 1] << 8);
+        const std::uint32_t plu =
+            read_le16(std::span<const std::uint8_t, 2>(frame.data() + payload_index, 2));
         const auto it = scale->records.find(plu);
         const RecordBody body = it == scale->records.end() ? empty_record(plu) : it->second;
         auto reply = frame_head_for(address, answer_plu);

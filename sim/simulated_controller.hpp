@@ -17,6 +17,7 @@
 #include "link/controller_link.hpp"
 #include "link/frame.hpp"
 #include "link/hid_port.hpp"
+#include "link/scale_address.hpp"
 #include "plu/field_table.hpp"
 
 namespace ktnet::sim {
@@ -31,14 +32,6 @@ std::uint32_t plu_number_of(const RecordBody& body);
 // The empty record a scale answers for a PLU it does not hold: the number, a name of spaces,
 // zero settings.
 RecordBody empty_record(std::uint32_t plu);
-
-struct ScaleId {
-    std::uint8_t channel;       // 1..4
-    std::uint8_t address_byte;  // 1..9, or 0x81..0x89 for a section
-    auto operator<=>(const ScaleId&) const = default;
-};
-
-ScaleId scale_id(std::uint8_t channel, char type_letter, std::uint8_t number);
 
 struct Scale {
     std::map<std::uint32_t, RecordBody> records;  // by PLU number
@@ -73,10 +66,10 @@ std::string_view fault_kind_name(FaultKind kind);
 
 class SimulatedController {
 public:
-    Scale& add_scale(ScaleId id) { return scales_[id]; }
-    Scale* find_scale(ScaleId id);
-    const std::map<ScaleId, Scale>& scales() const { return scales_; }
-    std::map<ScaleId, Scale>& scales() { return scales_; }
+    Scale& add_scale(ScaleAddress id) { return scales_[id]; }
+    Scale* find_scale(ScaleAddress id);
+    const std::map<ScaleAddress, Scale>& scales() const { return scales_; }
+    std::map<ScaleAddress, Scale>& scales() { return scales_; }
 
     // Exchanges are counted from 0, the opening frame.
     void inject(std::size_t exchange, Fault fault) { faults_[exchange] = fault; }
@@ -103,7 +96,7 @@ private:
     void carry_out(std::uint8_t route, const std::vector<std::uint8_t>& frame);
     void apply_answer_fault(FaultKind kind);
 
-    std::map<ScaleId, Scale> scales_;
+    std::map<ScaleAddress, Scale> scales_;
     std::map<std::size_t, Fault> faults_;
     std::chrono::microseconds latency_{0};
     std::size_t exchanges_ = 0;

@@ -133,7 +133,7 @@ protected:
     ControllerLink link{port, console};
 
     void SetUp() override {
-        controller.add_scale(sim::scale_id(1, 'S', 1));
+        controller.add_scale(testing::address("1S1"));
         ASSERT_TRUE(link.find_controller());
     }
 };

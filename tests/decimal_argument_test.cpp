@@ -82,15 +82,11 @@ TEST(ScaleArgumentChecks, NegativeBoundsBecomeVeryLarge) {
     EXPECT_EQ(a->last, 2147483648u);
 }
 
-TEST(ScaleArgumentChecks, AddressByteAndRoute) {
+TEST(ScaleArgumentChecks, LetterOfEitherCaseNamesTheScale) {
     const std::vector<std::string_view> section = {"3", "s", "7", "1", "2", "f"};
     const auto a = parse_scale_arguments(section);
     ASSERT_TRUE(a);
-    EXPECT_EQ(a->type_letter, 'S');
-    EXPECT_EQ(a->address_byte(), 0x87);
-    EXPECT_EQ(a->route(), 2);
-    const std::vector<std::string_view> terminal = {"1", "T", "7", "1", "2", "f"};
-    EXPECT_EQ(parse_scale_arguments(terminal)->address_byte(), 0x07);
+    EXPECT_EQ(a->scale.text(), "3S7");
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST(Descriptors, NoRunLeavesADescriptorOpen) {
     testing::ScratchDir dir;
     write_bytes(dir / "in.txt", input_lines(3));
     sim::SimulatedController controller;
-    controller.add_scale(sim::scale_id(1, 'S', 1));
+    controller.add_scale(testing::address("1S1"));
     std::ostringstream console;
     const auto reader = [&](sim::SimPort& port, std::vector<std::string> args) {
         std::vector<std::string_view> v(args.begin(), args.end());

@@ -36,7 +36,7 @@ TEST(EmuOptions, FullCommandLine) {
     const EmuOptions& o = *p.options;
     EXPECT_EQ(o.scales_file, "s.txt");
     ASSERT_EQ(o.scales.size(), 1u);
-    EXPECT_EQ(o.scales[0], sim::scale_id(2, 'T', 3));
+    EXPECT_EQ(o.scales[0], ScaleAddress::parse("2T3"));
     ASSERT_EQ(o.devices_before.size(), 2u);
     EXPECT_FALSE(o.devices_before[0].openable);
     EXPECT_EQ(o.devices_before[1].product, "Mouse");

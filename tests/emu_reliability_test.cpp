@@ -41,7 +41,7 @@ TEST_P(Interrupted, StarredLinesSurviveAndTheNextRunWorks) {
     for (int i = 1; i <= records; ++i)
         scale[static_cast<std::uint32_t>(i)] =
             article(static_cast<std::uint32_t>(i), "ITEM " + std::to_string(i));
-    write_scales("scales.txt", sim::scale_id(1, 'S', 1), scale);
+    write_scales("scales.txt", testing::address("1S1"), scale);
     write_bytes(dir / "in.txt", input_lines(records));
     const std::string file = reader ? "out.txt" : "wynik.txt";
     const std::size_t line_size = reader ? 143 : 31;

@@ -43,7 +43,7 @@ protected:
         return testing::run_process(KTNET_EMU_PATH, options, dir.path());
     }
 
-    void write_scales(const std::string& name, sim::ScaleId id,
+    void write_scales(const std::string& name, ScaleAddress id,
                       const std::map<std::uint32_t, sim::RecordBody>& records) {
         std::string content;
         for (const auto& [plu, body] : records) {
@@ -54,7 +54,7 @@ protected:
         testing::write_bytes(dir / name, content);
     }
 
-    std::map<sim::ScaleId, sim::Scale> read_scales(const std::string& name) {
+    std::map<ScaleAddress, sim::Scale> read_scales(const std::string& name) {
         sim::SimulatedController c;
         std::string error;
         EXPECT_TRUE(sim::load_scales(dir / name, c, error)) << error;

@@ -15,7 +15,7 @@ using testing::write_bytes;
 using namespace testing;  // the shared messages
 
 TEST_F(Emulated, RdkReadsThroughTheDeviceWithAnUnopenableDeviceFirst) {
-    write_scales("scales.txt", sim::scale_id(1, 'S', 1),
+    write_scales("scales.txt", testing::address("1S1"),
                  {{1, article(1, "BREAD")}, {2, article(2, "BUTTER")}, {3, article(3, "CHEESE")}});
     const auto r = emu({"--scales", "scales.txt", "--unopenable-device"},
                        {RDK_PATH, "1", "S", "1", "1", "3", "out.txt"});
@@ -39,7 +39,7 @@ TEST_F(Emulated, WorkedExampleThroughRealRdkAndLdk) {
     ASSERT_TRUE(parse_line(line, 7, frame));
     std::copy_n(frame.begin() + 6, body.size(), body.begin());
     body[65 - 6] = 42;  // binary 42, shown as "42"
-    write_scales("scales.txt", sim::scale_id(3, 'T', 7), {{5, body}});
+    write_scales("scales.txt", testing::address("3T7"), {{5, body}});
     const auto read =
         emu({"--scales", "scales.txt"}, {RDK_PATH, "3", "T", "7", "5", "5", "out.txt"});
     EXPECT_EQ(read.exit_status, 0);
@@ -51,7 +51,7 @@ TEST_F(Emulated, WorkedExampleThroughRealRdkAndLdk) {
     EXPECT_EQ(load.output, ldk_ok + found + "*");
     EXPECT_EQ(read_bytes(dir / "wynik.txt"), "ok NAME-OF-ARTICLE 24 CHARS *\r\n");
     const auto scales = read_scales("target.txt");
-    const auto& stored = scales.at(sim::scale_id(3, 'T', 7)).records.at(5);
+    const auto& stored = scales.at(testing::address("3T7")).records.at(5);
     EXPECT_EQ(stored[36 - 6], 0);
     EXPECT_EQ(stored[65 - 6], 0x42);
     EXPECT_EQ(stored[56 - 6], 42);
@@ -104,7 +104,7 @@ class EmulatedFaults : public Emulated, public ::testing::WithParamInterface<Fau
 
 // Three records with the fault on the second (exchange 2).
 TEST_P(EmulatedFaults, BothProgramsStopWhereTheFaultIs) {
-    write_scales("scales.txt", sim::scale_id(1, 'S', 1),
+    write_scales("scales.txt", testing::address("1S1"),
                  {{1, article(1, "ONE")}, {2, article(2, "TWO")}, {3, article(3, "THREE")}});
     const std::string fault = "2:" + GetParam().fault;
     const auto read = emu({"--scales", "scales.txt", "--fault", fault},
@@ -129,7 +129,7 @@ TEST_P(EmulatedFaults, BothProgramsStopWhereTheFaultIs) {
         EXPECT_EQ(results.substr(31, 3), "er ");
         EXPECT_EQ(results.size(), 2u * 31);
     }
-    EXPECT_EQ(read_scales("target.txt").at(sim::scale_id(1, 'S', 1)).records.size(),
+    EXPECT_EQ(read_scales("target.txt").at(testing::address("1S1")).records.size(),
               GetParam().ldk_stored);
 }
 
@@ -169,7 +169,7 @@ TEST_F(Emulated, ThousandRandomRecordsFromOneScaleIntoAnother) {
         body[65 - 6] = static_cast<std::uint8_t>(body[65 - 6] % 10);  // two-way only below 10
         records[plu] = body;
     }
-    write_scales("source.txt", sim::scale_id(1, 'S', 1), records);
+    write_scales("source.txt", testing::address("1S1"), records);
     ASSERT_EQ(emu({"--scales", "source.txt"}, {RDK_PATH, "1", "S", "1", "1", "1000", "plu.txt"})
                   .exit_status,
               0);
@@ -177,7 +177,7 @@ TEST_F(Emulated, ThousandRandomRecordsFromOneScaleIntoAnother) {
                   {LDK_PATH, "2", "T", "3", "1", "1000", "plu.txt"})
                   .exit_status,
               0);
-    EXPECT_EQ(read_scales("target.txt").at(sim::scale_id(2, 'T', 3)).records, records);
+    EXPECT_EQ(read_scales("target.txt").at(testing::address("2T3")).records, records);
 }
 
 }  // namespace

@@ -93,10 +93,7 @@ std::string stored_as_text(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-constexpr std::uint8_t channel = 2;
-constexpr char type_letter = 'T';
-constexpr std::uint8_t number = 5;
-const sim::ScaleId scale = sim::scale_id(channel, type_letter, number);
+const ScaleAddress scale = testing::address("2T5");
 const std::vector<std::string> scale_args = {"2", "T", "5", "1", "3"};
 
 // Random records for PLU 1..3 that can travel through a text file, each with the four
@@ -124,7 +121,7 @@ std::string reader_file_line(const RecordBody& body) {
     frame[command_index] = answer_plu;
     std::copy(body.begin(), body.end(), frame.begin() + sim::record_body_offset);
     frame[record_frame_length - 1] = frame_terminator;
-    return stored_as_text(format_line(channel, type_letter, number, frame));
+    return stored_as_text(format_line(scale, frame));
 }
 
 // What the scale holds after ldk sent the line of a record: byte 36 is sent as 0, and byte 65,

@@ -56,7 +56,7 @@ protected:
     std::ostringstream console;
     std::filesystem::path input = dir / "in.txt";
     std::filesystem::path result = dir / "wynik.txt";
-    sim::Scale& scale = controller.add_scale(sim::scale_id(1, 'S', 1));
+    sim::Scale& scale = controller.add_scale(testing::address("1S1"));
 
     int run(std::vector<std::string> args) {
         std::vector<std::string_view> views(args.begin(), args.end());
@@ -143,7 +143,7 @@ TEST_F(LoaderRun, RangeThreeToFiveReadsFromLineOneAndSendsThree) {
 }
 
 TEST_F(LoaderRun, WorkedExampleLineBecomesTheExactQFrame) {
-    controller.add_scale(sim::scale_id(3, 'T', 7));
+    controller.add_scale(testing::address("3T7"));
     write_bytes(input, std::string(worked_line) + "\r\r\n");
     EXPECT_EQ(run({"3", "T", "7", "1", "1", input.string()}), 0);
     const auto& frame = controller.last_frame();

@@ -53,8 +53,8 @@ std::array<std::uint8_t, record_frame_length> worked_record(std::uint8_t byte36)
 TEST(PluLine, WorkedExampleFormats) {
     ASSERT_EQ(worked_line.size(), line_columns);
     for (const int byte36 : {0x00, 0x55, 0xFF}) {
-        const FormattedLine line =
-            format_line(3, 'T', 7, worked_record(static_cast<std::uint8_t>(byte36)));
+        const FormattedLine line = format_line(ScaleAddress::parse("3T7").value(),
+                                               worked_record(static_cast<std::uint8_t>(byte36)));
         EXPECT_EQ(as_string(line), std::string(worked_line) + "\r\n");
     }
 }
@@ -85,7 +85,7 @@ TEST_P(FieldEncodings, WriteAndReadBack) {
     const FieldCase& c = GetParam();
     std::array<std::uint8_t, record_frame_length> record{};
     record[c.frame_byte] = c.value;
-    const FormattedLine line = format_line(1, 'S', 1, record);
+    const FormattedLine line = format_line(ScaleAddress::parse("1S1").value(), record);
     EXPECT_EQ(as_string(line).substr(c.column, c.text.size()), c.text);
     FrameBuffer frame{};
     ASSERT_TRUE(parse_line(as_string(line), 0x81, frame));
@@ -114,9 +114,11 @@ TEST(PluLine, PluNumberShowsSixDigitsAndReadsBack) {
     std::array<std::uint8_t, record_frame_length> record{};
     record[6] = 0x39;
     record[7] = 0x30;
-    EXPECT_EQ(as_string(format_line(1, 'S', 1, record)).substr(9, 6), "012345");
+    EXPECT_EQ(as_string(format_line(ScaleAddress::parse("1S1").value(), record)).substr(9, 6),
+              "012345");
     record[6] = record[7] = record[8] = 0xFF;  // 16777215 shows its last six digits
-    EXPECT_EQ(as_string(format_line(1, 'S', 1, record)).substr(9, 6), "777215");
+    EXPECT_EQ(as_string(format_line(ScaleAddress::parse("1S1").value(), record)).substr(9, 6),
+              "777215");
 
     FrameBuffer frame{};
     ASSERT_TRUE(parse_line("1 S 01 xx012345", 0x81, frame));
@@ -127,7 +129,8 @@ TEST(PluLine, PluNumberShowsSixDigitsAndReadsBack) {
 
 TEST(PluLine, HeaderColumnsComeFromTheCommandLine) {
     std::array<std::uint8_t, record_frame_length> record{};
-    EXPECT_EQ(as_string(format_line(4, 'S', 9, record)).substr(0, 9), "4 S 09 xx");
+    EXPECT_EQ(as_string(format_line(ScaleAddress::parse("4S9").value(), record)).substr(0, 9),
+              "4 S 09 xx");
 }
 
 TEST(PluLine, NameIsCopiedRawIncludingNulAndCr) {
@@ -137,7 +140,7 @@ TEST(PluLine, NameIsCopiedRawIncludingNulAndCr) {
         "DEFGHIJKLMNOPQRSTUVW\xFF",
         24);
     std::copy(name.begin(), name.end(), record.begin() + name_frame_byte);
-    const std::string line = as_string(format_line(1, 'T', 2, record));
+    const std::string line = as_string(format_line(ScaleAddress::parse("1T2").value(), record));
     EXPECT_EQ(line.substr(name_column, name_length), name);
     FrameBuffer frame{};
     ASSERT_TRUE(parse_line(line, 2, frame));
@@ -181,7 +184,7 @@ TEST(PluLine, RandomRecordsRoundTrip) {
         std::array<std::uint8_t, record_frame_length> record{};
         for (auto& b : record) b = static_cast<std::uint8_t>(rng());
         record[8] = static_cast<std::uint8_t>(rng() % 15);  // keep the number below 1000000
-        const FormattedLine line = format_line(2, 'T', 5, record);
+        const FormattedLine line = format_line(ScaleAddress::parse("2T5").value(), record);
         FrameBuffer frame{};
         ASSERT_TRUE(parse_line(as_string(std::span(line).first(line_columns)), 5, frame));
         for (std::size_t i = payload_index; i < record_frame_length - 2; ++i) {
@@ -198,7 +201,7 @@ TEST(PluLine, RandomRecordsRoundTrip) {
         std::array<std::uint8_t, record_frame_length> again{};
         std::copy_n(frame.begin(), record_frame_length, again.begin());
         if (record[65] <= 9) {
-            EXPECT_EQ(format_line(2, 'T', 5, again), line);
+            EXPECT_EQ(format_line(ScaleAddress::parse("2T5").value(), again), line);
         }
     }
 }

@@ -42,7 +42,7 @@ protected:
         return run({channel, type, number, first, last, out_path});
     }
     std::string file() const { return read_bytes(out_path); }
-    void store(sim::ScaleId id, const sim::RecordBody& body) {
+    void store(ScaleAddress id, const sim::RecordBody& body) {
         controller.add_scale(id).records[sim::plu_number_of(body)] = body;
     }
 };
@@ -110,7 +110,7 @@ TEST_F(ReaderRun, WorkedExampleFromChannel3Terminal7) {
     body[65 - 6] = 42;  // the scale holds binary 42 in byte 65
     // PLU 12345 lies beyond the reader's range, so the scale answers it for PLU 5: the reader
     // writes whatever record comes back.
-    controller.add_scale(sim::scale_id(3, 'T', 7)).records[5] = body;
+    controller.add_scale(testing::address("3T7")).records[5] = body;
 
     EXPECT_EQ(run("3", "t", "7", "5", "5"), 0);
     EXPECT_EQ(console.str(), ok + found + "*");
@@ -123,7 +123,7 @@ TEST_F(ReaderRun, WorkedExampleFromChannel3Terminal7) {
 
 TEST_F(ReaderRun, SuccessfulRunWithUnopenableDeviceFirst) {
     port.devices.insert(port.devices.begin(), sim::SimHidDevice{.openable = false});
-    controller.add_scale(sim::scale_id(1, 'S', 1));
+    controller.add_scale(testing::address("1S1"));
     EXPECT_EQ(run("1", "S", "1", "1", "3"), 0);
     EXPECT_EQ(console.str(), ok + "wykryto urzadzenie hid inne niz kt-net\n" + found + "***");
     const std::string content = file();
@@ -137,20 +137,20 @@ TEST_F(ReaderRun, SuccessfulRunWithUnopenableDeviceFirst) {
 }
 
 TEST_F(ReaderRun, LowerCaseLetterAndSinglePlu) {
-    controller.add_scale(sim::scale_id(1, 'S', 1));
+    controller.add_scale(testing::address("1S1"));
     EXPECT_EQ(run("1", "s", "1", "5", "5"), 0);
     EXPECT_EQ(file().substr(0, 16), "1 S 01 xx000005 ");
     EXPECT_EQ(file().size(), 143u);
 }
 
 TEST_F(ReaderRun, PluZeroIsAsked) {
-    controller.add_scale(sim::scale_id(1, 'S', 1));
+    controller.add_scale(testing::address("1S1"));
     EXPECT_EQ(run("1", "S", "1", "0", "0"), 0);
     EXPECT_EQ(file().substr(9, 6), "000000");
 }
 
 TEST_F(ReaderRun, RequestFramesAreWellFormed) {
-    controller.add_scale(sim::scale_id(2, 'T', 9));
+    controller.add_scale(testing::address("2T9"));
     EXPECT_EQ(run("2", "T", "9", "293", "294"), 0);
     EXPECT_TRUE(controller.violations().empty());
     EXPECT_EQ(controller.exchanges(), 3u);
@@ -173,7 +173,7 @@ TEST_F(ReaderRun, NoControllerEndsWithNoAnswerAndAnEmptyFile) {
 
 TEST_F(ReaderRun, FailedWriteStopsWithItsMessage) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
-    controller.add_scale(sim::scale_id(1, 'S', 1));
+    controller.add_scale(testing::address("1S1"));
     EXPECT_EQ(run({"1", "S", "1", "1", "3", "/dev/full"}), 4);
     EXPECT_EQ(console.str(), ok + found + "\nblad zapisu pliku wyjsciowego");
     EXPECT_EQ(controller.exchanges(), 2u);  // nothing more was asked of the scale

@@ -26,7 +26,7 @@ TEST(RoundTrip, RandomRecordsFromOneScaleIntoAnother) {
     constexpr int count = 300;
 
     sim::SimulatedController source;
-    auto& from = source.add_scale(sim::scale_id(1, 'S', 2)).records;
+    auto& from = source.add_scale(testing::address("1S2")).records;
     for (std::uint32_t plu = 1; plu <= count; ++plu) {
         auto body = testing::random_record(rng, plu);
         testing::make_transferable(body);
@@ -41,7 +41,7 @@ TEST(RoundTrip, RandomRecordsFromOneScaleIntoAnother) {
         << console.str();
 
     sim::SimulatedController target;
-    auto& to = target.add_scale(sim::scale_id(4, 'T', 3)).records;
+    auto& to = target.add_scale(testing::address("4T3")).records;
     sim::SimPort target_port = sim::port_with_controller(target);
     ASSERT_EQ(run_with(run_loader, {"4", "T", "3", "1", std::to_string(count), file}, target_port,
                        console, dir / "wynik.txt"),

@@ -28,7 +28,7 @@ struct Peer {
 
 TEST(SimulatedController, AnswersOpeningRequestAndStore) {
     Peer p;
-    auto& scale = p.controller.add_scale(scale_id(2, 'S', 4)).records;
+    auto& scale = p.controller.add_scale(testing::address("2S4")).records;
     FrameBuffer open{};
     build_opening_frame(open);
     ASSERT_TRUE(p.send(20, open, 11));
@@ -57,7 +57,7 @@ TEST(SimulatedController, AnswersOpeningRequestAndStore) {
 
 TEST(SimulatedController, UnknownPluIsAnEmptyRecordAndMissingScaleIsStatus5) {
     Peer p;
-    p.controller.add_scale(scale_id(1, 'T', 1));
+    p.controller.add_scale(testing::address("1T1"));
     ASSERT_TRUE(p.send(0, testing::frame_of({0x7C, 0x7C, 0x01, 0, 0x50, 1, 9, 0, 0, 0, 0x7D}), 11));
     FrameBuffer answer{}, record{};
     std::copy_n(p.in.begin() + 2, 253, answer.begin());
@@ -81,7 +81,7 @@ class StrictPeer : public ::testing::TestWithParam<ViolationCase> {};
 
 TEST_P(StrictPeer, RecordsTheViolationAndAnswersStatus5) {
     SimulatedController c;
-    c.add_scale(scale_id(1, 'S', 1));
+    c.add_scale(testing::address("1S1"));
     Report out{};
     out[1] = GetParam().route;
     std::copy(GetParam().escaped.begin(), GetParam().escaped.end(), out.begin() + 2);
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SimulatedController, ChecksumAndFlagViolationsAreRecordedButAnswered) {
     Peer p;
-    p.controller.add_scale(scale_id(1, 'S', 1));
+    p.controller.add_scale(testing::address("1S1"));
     Report out{};
     const std::vector<std::uint8_t> bad_sum = {0x7C, 0x7C, 0x81, 0, 0x50, 1, 1, 0, 0, 0x00, 0x7D};
     std::copy(bad_sum.begin(), bad_sum.end(), out.begin() + 2);
@@ -140,7 +140,7 @@ TEST(SimulatedController, FaultNamesRoundTrip) {
 
 TEST(SimulatedController, UnpluggedStaysUnplugged) {
     Peer p;
-    p.controller.add_scale(scale_id(1, 'S', 1));
+    p.controller.add_scale(testing::address("1S1"));
     p.controller.inject(1, {FaultKind::unplugged});
     FrameBuffer open{};
     build_opening_frame(open);
@@ -171,7 +171,7 @@ TEST(ScaleFile, SavesAndLoadsEveryByteExactly) {
     testing::ScratchDir dir;
     std::mt19937 rng(5);
     SimulatedController a;
-    for (const ScaleId id : {scale_id(1, 'S', 1), scale_id(4, 'T', 9)}) {
+    for (const ScaleAddress id : {testing::address("1S1"), testing::address("4T9")}) {
         auto& records = a.add_scale(id).records;
         for (std::uint32_t plu = 1; plu <= 200; ++plu) {
             auto body = testing::random_record(rng, plu * 7);
@@ -196,8 +196,8 @@ TEST(ScaleFile, ReaderLinesLoadAndBadScaleColumnsAreReported) {
     SimulatedController c;
     std::string error;
     ASSERT_TRUE(load_scales(dir / "s.txt", c, error)) << error;
-    ASSERT_TRUE(c.find_scale(scale_id(2, 'T', 3)));
-    EXPECT_TRUE(c.find_scale(scale_id(2, 'T', 3))->records.contains(42));
+    ASSERT_TRUE(c.find_scale(testing::address("2T3")));
+    EXPECT_TRUE(c.find_scale(testing::address("2T3"))->records.contains(42));
 
     testing::write_bytes(dir / "bad.txt", "9 T 03 xx000042 SAMPLE\n");
     EXPECT_FALSE(load_scales(dir / "bad.txt", c, error));

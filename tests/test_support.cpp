@@ -58,6 +58,10 @@ FrameBuffer frame_of(std::initializer_list<std::uint8_t> bytes) {
     return f;
 }
 
+ScaleAddress address(std::string_view text) {
+    return ScaleAddress::parse(text).value();
+}
+
 std::string as_string(std::span<const std::uint8_t> bytes) {
     return {bytes.begin(), bytes.end()};
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/frame.hpp"
+#include "link/scale_address.hpp"
 #include "sim/simulated_controller.hpp"
 
 namespace ktnet::testing {
@@ -40,6 +41,9 @@ void make_transferable(sim::RecordBody& body);
 FrameBuffer frame_of(std::initializer_list<std::uint8_t> bytes);
 
 std::string as_string(std::span<const std::uint8_t> bytes);
+
+// A scale written as "1S1"; the text must be valid.
+ScaleAddress address(std::string_view text);
 
 }  // namespace ktnet::testing
 
