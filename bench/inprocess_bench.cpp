@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "link/controller_link.hpp"
+#include "link/little_endian.hpp"
 #include "loader/loader.hpp"
 #include "plu/plu_line.hpp"
 #include "reader/reader.hpp"
@@ -111,9 +112,7 @@ void fill_scale(const std::filesystem::path& sample, std::uint32_t records,
     sim::Scale& scale = controller.add_scale(bench_scale);
     for (std::uint32_t plu = 1; plu <= records; ++plu) {
         sim::RecordBody body = articles[(plu - 1) % articles.size()];
-        body[0] = static_cast<std::uint8_t>(plu);
-        body[1] = static_cast<std::uint8_t>(plu >> 8);
-        body[2] = static_cast<std::uint8_t>(plu >> 16);
+        write_le24(plu, std::span<std::uint8_t, 3>(body.data(), 3));
         scale.records[plu] = body;
     }
 }
@@ -128,13 +127,17 @@ Report request_report(std::uint8_t route, FrameBuffer raw, std::size_t length) {
     return report;
 }
 
-// The simulated controller alone: one receive and one answer per record, as in a run.
-void sim_alone(sim::SimulatedController& controller, const std::vector<Report>& requests) {
+// The simulated controller alone behind its port: one write and one read per record, as in a
+// run, with none of the programs' work.
+void sim_alone(sim::SimPort& port, const std::vector<Report>& requests) {
+    auto list = port.list_interfaces();
+    auto device = (*list)->open(0);
     Report answer{};
     for (const Report& r : requests) {
-        if (!controller.receive(r) || !controller.answer(answer) || answer[1] != 0) {
-            throw std::runtime_error("the simulated controller refused a request");
-        }
+        const bool ok = (*device)->write_report(r) &&
+                        (*device)->read_report(answer, std::chrono::seconds(10)).ok() &&
+                        answer[1] == 0;
+        if (!ok) throw std::runtime_error("the simulated controller refused a request");
     }
 }
 
@@ -162,19 +165,7 @@ int run(std::span<const std::string_view> args) {
     std::vector<Report> read_requests, store_requests;
     for (std::uint32_t plu = 1; plu <= records; ++plu) {
         FrameBuffer raw{};
-        const std::array<std::uint8_t, short_frame_length> request = {
-            frame_head,
-            frame_head,
-            bench_scale.address_byte(),
-            0,
-            command_request_plu,
-            1,
-            static_cast<std::uint8_t>(plu & 0xFF),
-            static_cast<std::uint8_t>((plu >> 8) & 0xFF),
-            0,
-            0,
-            frame_terminator};
-        std::copy(request.begin(), request.end(), raw.begin());
+        build_request_frame(bench_scale.address_byte(), plu, raw);
         read_requests.push_back(request_report(0, raw, short_frame_length));
     }
 
@@ -206,17 +197,19 @@ int run(std::span<const std::string_view> args) {
             std::string line;
             while (std::getline(lines, line)) {
                 if (!line.empty() && line.back() == '\r') line.pop_back();
-                FrameBuffer raw{};
-                if (!parse_line(line, bench_scale.address_byte(), raw)) {
+                RecordFrame record{};
+                if (!parse_line(line, record)) {
                     throw std::runtime_error("rdk wrote a line that does not parse");
                 }
+                FrameBuffer raw{};
+                build_store_frame(bench_scale.address_byte(), record, raw);
                 store_requests.push_back(request_report(0, raw, record_frame_length));
             }
         }
-        c = measure([&] { sim_alone(controller, read_requests); });
+        c = measure([&] { sim_alone(port, read_requests); });
         read_wall.push_back(c.wall_us);
         read_cpu.push_back(c.cpu_us);
-        c = measure([&] { sim_alone(controller, store_requests); });
+        c = measure([&] { sim_alone(port, store_requests); });
         store_wall.push_back(c.wall_us);
         store_cpu.push_back(c.cpu_us);
     }

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emu_options.hpp"
@@ -86,21 +87,27 @@ int run_command(const emu::EmuOptions& o) {
 }
 
 // The controller behind its device: the testbed's thread answers reports while this thread
-// waits for the command, so the two meet under a lock.
+// waits for the command, so the two meet under a lock. Every open of the device reads from one
+// queue for now.
 std::shared_ptr<emu::ReportHandler> controller_handler(sim::SimulatedController& controller,
                                                        std::mutex& lock) {
     auto handler = std::make_shared<emu::ReportHandler>();
+    auto queue = controller.open_queue();
     handler->write = [&](std::span<const std::uint8_t> bytes) {
         const std::lock_guard guard(lock);
         return controller.receive(bytes);
     };
-    handler->read = [&](std::span<std::uint8_t> out) {
+    handler->read = [&, queue](std::span<std::uint8_t> out) {
         const std::lock_guard guard(lock);
-        Report report{};
-        if (!controller.answer(report)) return -1;
+        if (controller.unplugged()) return -1;
+        const auto due = queue->next_due();
+        if (!due) return -1;
+        std::this_thread::sleep_until(*due);
+        const auto entry = queue->take(*due);
+        if (entry->fails) return -1;
         // A read delivers the report without its report-number byte, status byte first.
-        const std::size_t n = std::min(out.size(), report.size() - 1);
-        std::copy_n(report.begin() + 1, n, out.begin());
+        const std::size_t n = std::min(out.size(), entry->report.size() - 1);
+        std::copy_n(entry->report.begin() + 1, n, out.begin());
         return static_cast<int>(n);
     };
     return handler;

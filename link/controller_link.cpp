@@ -9,6 +9,8 @@ namespace {
 constexpr std::size_t report_frame_offset = 2;
 constexpr std::size_t report_frame_bytes = report_size - report_frame_offset;  // 253
 
+using Clock = std::chrono::steady_clock;
+
 }  // namespace
 
 bool is_controller_product(std::wstring_view product) {
@@ -29,61 +31,84 @@ void fill_output_report(std::uint8_t route,
     std::copy_n(escaped.begin(), report_frame_bytes, report.begin() + report_frame_offset);
 }
 
-ControllerLink::ControllerLink(HidPort& port, std::ostream& console)
-    : port_(port), console_(console) {}
+ControllerLink::ControllerLink(HidPort& port, std::chrono::milliseconds timeout,
+                               std::function<bool()> stop_requested)
+    : port_(port), timeout_(timeout), stop_requested_(std::move(stop_requested)) {}
 
-bool ControllerLink::find_controller() {
+Discovery ControllerLink::find_controller(const DiscoveryObserver& observer) {
+    using Kind = DiscoveryEvent::Kind;
+    Discovery discovery;
+    controller_.reset();
     auto list = port_.list_interfaces();
     if (!list) {
-        console_ << message_no_hid_list;
-        return false;
+        observer({Kind::no_hid_list, 0, {}, list.error()});
+        return discovery;
     }
-    controller_.reset();
     for (unsigned index = 0; index < interface_tries; ++index) {
-        switch (list->lookup(index)) {
-            case HidInterfaceList::Lookup::absent:
-                continue;
-            case HidInterfaceList::Lookup::no_system_name:
-                console_ << message_no_system_name;
-                return false;
-            case HidInterfaceList::Lookup::present:
-                break;
+        const auto found = (*list)->lookup(index);
+        if (found.kind == HidInterfaceList::Lookup::Kind::absent) continue;
+        ++discovery.devices_seen;
+        if (found.kind == HidInterfaceList::Lookup::Kind::no_system_name) {
+            observer({Kind::no_system_name, index, found.path, found.error});
+            return discovery;
         }
-        auto device = list->open(index);
+        auto device = (*list)->open(index);
         if (!device) {
-            console_ << message_other_device;
+            observer({Kind::device_not_opened, index, found.path, device.error()});
             continue;
         }
-        const auto product = device->product_string();
-        if (product && is_controller_product(*product)) {
-            console_ << message_controller_found;
-            controller_ = std::move(device);
-            break;
+        const auto product = (*device)->product_string();
+        if (!product || !is_controller_product(*product)) continue;
+        // The first controller is the one; if another run holds it, this run has none.
+        if (auto claimed = (*device)->claim(); !claimed) {
+            observer({Kind::controller_held, index, found.path, claimed.error()});
+            discovery.result = Discovery::Result::held;
+            return discovery;
         }
+        observer({Kind::controller_found, index, found.path, {}});
+        controller_ = std::move(*device);
+        discovery.result = Discovery::Result::found;
+        return discovery;
     }
-    return controller_ != nullptr;
+    return discovery;
 }
 
-std::optional<std::uint8_t> ControllerLink::exchange(
-    std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
-    std::span<std::uint8_t, frame_buffer_size> answer) {
+Exchange ControllerLink::exchange(std::uint8_t route,
+                                  std::span<const std::uint8_t, frame_buffer_size> escaped,
+                                  std::span<std::uint8_t, frame_buffer_size> answer) {
     fill_output_report(route, escaped, output_);
     std::fill(input_.begin() + report_frame_offset, input_.end(), ' ');
+    if (!controller_) return {Exchange::Kind::no_controller, 0, {}};
 
-    if (!controller_ || !controller_->write_report(output_)) return std::nullopt;
-    if (!controller_->read_report(input_)) return std::nullopt;
-
+    // Whatever waits now answered something else (a stray copy, a late answer, another
+    // program's traffic): this request's answer can only come after it is sent.
+    if (auto discarded = controller_->discard_pending(); !discarded) {
+        return {Exchange::Kind::read_failed, 0, discarded.error()};
+    }
+    if (auto written = controller_->write_report(output_); !written) {
+        return {Exchange::Kind::write_failed, 0, written.error()};
+    }
+    // A stop request is honoured once the answer has had stop_check_interval to come: an
+    // answer on its way is still taken (and its record filed), a wait that drags on ends.
+    const auto sent = Clock::now();
+    const auto deadline = sent + timeout_;
+    for (;;) {
+        const auto now = Clock::now();
+        if (now - sent >= stop_check_interval && stop_requested_()) {
+            return {Exchange::Kind::interrupted, 0, {}};
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        const auto read = controller_->read_report(
+            input_, std::clamp(left, std::chrono::milliseconds(0), stop_check_interval));
+        if (!read) {
+            if (stop_requested_()) continue;  // a signal broke the wait
+            return {Exchange::Kind::read_failed, 0, read.error()};
+        }
+        if (*read == ReadOutcome::received) break;
+        if (Clock::now() >= deadline) return {Exchange::Kind::timed_out, 0, {}};
+    }
     std::copy_n(input_.begin() + report_frame_offset, report_frame_bytes, answer.begin());
-    return input_[1];
-}
-
-void send_opening_frame(ControllerLink& link, std::span<std::uint8_t, frame_buffer_size> raw,
-                        std::span<std::uint8_t, frame_buffer_size> escaped,
-                        std::span<std::uint8_t, frame_buffer_size> answer) {
-    build_opening_frame(raw);
-    checksum(short_frame_length, raw);
-    escape(short_frame_length, raw, escaped);
-    link.exchange(route_opening, escaped, answer);
+    return {Exchange::Kind::answered, input_[1], {}};
 }
 
 }  // namespace ktnet

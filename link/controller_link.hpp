@@ -1,12 +1,14 @@
-// The link to the KT-NET controller: finds it among the HID devices, then carries one
-// escaped frame per exchange in 255-byte reports.
+// The link to the KT-NET controller: finds it among the HID devices and holds it for this run
+// alone, then carries one escaped frame per exchange in 255-byte reports, each answer read
+// after its own request and waited for no longer than a time-out.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
-#include <ostream>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "frame.hpp"
@@ -19,11 +21,10 @@ inline constexpr unsigned interface_tries = 20;
 inline constexpr std::uint8_t route_opening = 20;
 inline constexpr std::uint8_t status_failed = 5;  // the controller's "no answer"
 
-inline constexpr std::string_view message_no_hid_list = "Could not attach to PnP node";
-inline constexpr std::string_view message_no_system_name =
-    "Could not find the system name for this Device\n";
-inline constexpr std::string_view message_other_device = "wykryto urzadzenie hid inne niz kt-net\n";
-inline constexpr std::string_view message_controller_found = "wykryto urzadzenie kt-net\n";
+// How long an answer may take before the exchange counts as failed.
+inline constexpr std::chrono::milliseconds answer_timeout{10'000};
+// The longest stretch a wait goes without looking whether the run was asked to stop.
+inline constexpr std::chrono::milliseconds stop_check_interval{100};
 
 // True when the low byte of each of the first 17 code units spells the expected product.
 bool is_controller_product(std::wstring_view product);
@@ -33,40 +34,68 @@ bool is_controller_product(std::wstring_view product);
 void fill_output_report(std::uint8_t route,
                         std::span<const std::uint8_t, frame_buffer_size> escaped, Report& report);
 
+// What the controller search met, in the order it met it; the program decides what to say.
+struct DiscoveryEvent {
+    enum class Kind {
+        no_hid_list,        // the HID devices could not be listed at all; the search ends
+        no_system_name,     // a listed device has no path; the search ends
+        device_not_opened,  // a device could not be opened; the search goes on
+        controller_found,   // the controller was found and is held for this run
+        controller_held,    // the controller was found, but another run holds it; the search ends
+    };
+    Kind kind;
+    unsigned index = 0;
+    std::string path;
+    PortError error;  // the reason, for every kind but controller_found
+};
+using DiscoveryObserver = std::function<void(const DiscoveryEvent&)>;
+
+struct Discovery {
+    enum class Result { found, held, none };
+    Result result = Result::none;
+    unsigned devices_seen = 0;  // HID interfaces looked at (at most interface_tries)
+};
+
+// The outcome of one exchange.
+struct Exchange {
+    enum class Kind {
+        answered,       // an answer came; status holds its status byte
+        no_controller,  // there is no controller to ask
+        write_failed,
+        read_failed,
+        timed_out,    // no answer within the time-out
+        interrupted,  // the run was asked to stop while it waited
+    };
+    Kind kind = Kind::no_controller;
+    std::uint8_t status = 0;
+    PortError error;  // for write_failed and read_failed
+};
+
 class ControllerLink {
 public:
-    // Both must outlive the link. Discovery messages go to console.
-    ControllerLink(HidPort& port, std::ostream& console);
+    // port must outlive the link. stop_requested is asked while an answer is awaited; when it
+    // says true the wait ends at once as interrupted.
+    ControllerLink(HidPort& port, std::chrono::milliseconds timeout,
+                   std::function<bool()> stop_requested);
 
-    // Searches the first twenty HID interfaces and keeps the first controller found.
-    bool find_controller();
+    // Searches the first twenty HID interfaces and keeps and claims the first controller.
+    Discovery find_controller(const DiscoveryObserver& observer);
 
     bool has_controller() const { return controller_ != nullptr; }
 
-    // Sends bytes 0..252 of the escaped buffer on the given route and, on success, copies the
-    // answering frame into answer[0..252] and returns the status byte. Returns nothing when
-    // the write or the read failed (or there is no controller); answer is then untouched.
-    std::optional<std::uint8_t> exchange(std::uint8_t route,
-                                         std::span<const std::uint8_t, frame_buffer_size> escaped,
-                                         std::span<std::uint8_t, frame_buffer_size> answer);
+    // Throws away input reports waiting from before, sends bytes 0..252 of the escaped buffer on
+    // the route, and waits for the answer. On an answer, copies its frame into answer[0..252];
+    // otherwise answer is untouched.
+    Exchange exchange(std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
+                      std::span<std::uint8_t, frame_buffer_size> answer);
 
 private:
     HidPort& port_;
-    std::ostream& console_;
+    std::chrono::milliseconds timeout_;
+    std::function<bool()> stop_requested_;
     std::unique_ptr<HidDevice> controller_;
     Report output_{};
     Report input_{};
 };
-
-// Sends the opening frame through the given buffers, as both programs do once after the
-// controller search. Its answer carries nothing the programs need and is not looked at.
-void send_opening_frame(ControllerLink& link, std::span<std::uint8_t, frame_buffer_size> raw,
-                        std::span<std::uint8_t, frame_buffer_size> escaped,
-                        std::span<std::uint8_t, frame_buffer_size> answer);
-
-// An exchange counts as answered only when it did not fail and its status is not 5.
-constexpr bool answered(std::optional<std::uint8_t> status) {
-    return status.has_value() && *status != status_failed;
-}
 
 }  // namespace ktnet

@@ -1,5 +1,9 @@
 #include "frame.hpp"
 
+#include <algorithm>
+
+#include "little_endian.hpp"
+
 namespace ktnet {
 
 namespace {
@@ -63,6 +67,38 @@ void build_opening_frame(std::span<std::uint8_t, frame_buffer_size> frame) {
                                                   1,          1,          0, 0};
     for (std::size_t i = 0; i < head.size(); ++i) frame[i] = head[i];
     frame[short_frame_length - 1] = frame_terminator;
+}
+
+void build_request_frame(std::uint8_t address_byte, std::uint32_t plu,
+                         std::span<std::uint8_t, frame_buffer_size> frame) {
+    const std::array<std::uint8_t, short_frame_length> request = {
+        frame_head, frame_head, address_byte,    0, command_request_plu, 1, 0, 0,
+        0,          0,          frame_terminator};
+    std::copy(request.begin(), request.end(), frame.begin());
+    write_le16(plu, frame.subspan<payload_index, 2>());
+}
+
+void build_store_frame(std::uint8_t address_byte, const RecordFrame& record,
+                       std::span<std::uint8_t, frame_buffer_size> frame) {
+    const std::array<std::uint8_t, payload_index> head = {
+        frame_head, frame_head, address_byte, 0, command_store_plu, 1};
+    std::copy(head.begin(), head.end(), frame.begin());
+    std::copy(record.begin() + payload_index, record.begin() + record_checksum_index,
+              frame.begin() + payload_index);
+    frame[record_checksum_index] = 0;
+    frame[record_frame_length - 1] = frame_terminator;
+}
+
+std::uint32_t record_plu(std::span<const std::uint8_t, record_frame_length> record) {
+    return read_le24(record.subspan<record_plu_index, 3>());
+}
+
+bool record_checksum_holds(std::span<const std::uint8_t, record_frame_length> record) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = address_index; i <= record_checksum_index; ++i) {
+        sum = static_cast<std::uint8_t>(sum + record[i]);
+    }
+    return sum == 0;
 }
 
 }  // namespace ktnet

@@ -39,6 +39,12 @@ inline constexpr std::size_t record_frame_length = 77;  // 'Q' and its 0xD0 twin
 inline constexpr std::size_t unescape_scan_limit = 249;
 inline constexpr std::size_t max_unescaped_length = unescape_scan_limit + 2;
 
+// A PLU record as it travels: the 77-byte frame of the 'Q' store and of its 0xD0 twin, with
+// the PLU number in bytes 6-8, the name in 9-32 and the settings in 33-74.
+using RecordFrame = std::array<std::uint8_t, record_frame_length>;
+inline constexpr std::size_t record_plu_index = payload_index;
+inline constexpr std::size_t record_checksum_index = record_frame_length - 2;
+
 // Stores in byte n-2 the value that makes bytes 2..n-2 sum to zero modulo 256.
 // Frames shorter than 6 bytes carry no checksum and are left alone.
 void checksum(std::size_t n, std::span<std::uint8_t, frame_buffer_size> frame);
@@ -55,5 +61,19 @@ std::size_t unescape(std::span<const std::uint8_t, frame_buffer_size> in,
 
 // Writes the 11-byte opening frame except its checksum byte.
 void build_opening_frame(std::span<std::uint8_t, frame_buffer_size> frame);
+
+// Writes the 11-byte request for one PLU record (the low 16 bits of plu) except its checksum.
+void build_request_frame(std::uint8_t address_byte, std::uint32_t plu,
+                         std::span<std::uint8_t, frame_buffer_size> frame);
+
+// Writes the 77-byte store frame carrying bytes 6-74 of record except its checksum byte.
+void build_store_frame(std::uint8_t address_byte, const RecordFrame& record,
+                       std::span<std::uint8_t, frame_buffer_size> frame);
+
+// The PLU number a record carries.
+std::uint32_t record_plu(std::span<const std::uint8_t, record_frame_length> record);
+
+// True when bytes 2 to 75 of a record frame sum to zero modulo 256.
+bool record_checksum_holds(std::span<const std::uint8_t, record_frame_length> record);
 
 }  // namespace ktnet

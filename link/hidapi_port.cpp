@@ -1,42 +1,137 @@
 #include "hidapi_port.hpp"
 
+#include <fcntl.h>
 #include <hidapi.h>
+#include <sys/file.h>
+#include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "platform_port.hpp"
 
 namespace ktnet {
 
 namespace {
 
+// More reports than hidraw keeps queued for one handle (64): a drain that takes this many
+// faces a device that never stops sending, and stops anyway.
+constexpr int max_discarded_reports = 256;
+
+std::string narrow(const wchar_t* text) {
+    std::string out;
+    for (; text && *text; ++text) out += (*text >= 0x20 && *text < 0x7F) ? char(*text) : '?';
+    return out;
+}
+
+PortError::Kind kind_of(int code) {
+    switch (code) {
+        case EACCES:
+        case EPERM:
+            return PortError::Kind::permission_denied;
+        case ENODEV:
+        case ENOENT:
+        case ENXIO:
+            return PortError::Kind::gone;
+        case EWOULDBLOCK:
+            return PortError::Kind::busy;
+        default:
+            return PortError::Kind::other;
+    }
+}
+
+// hidapi keeps the reason as text; errno, taken right after the failed call, gives the kind.
+PortError library_error(const HidapiCalls& calls, hid_device* device, int code) {
+    return {kind_of(code), code, narrow(calls.error(device))};
+}
+
+// Holds an exclusive lock on the device node for as long as it lives. hidapi does not give
+// out its own descriptor, so the lock is taken on a second one of the same node.
+class NodeLock {
+public:
+    NodeLock() = default;
+    NodeLock(NodeLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    NodeLock& operator=(NodeLock&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~NodeLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    PortStatus take(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            const int code = errno;
+            return PortError{kind_of(code), code, path + ": " + std::strerror(code)};
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int code = errno;
+            ::close(fd);
+            if (code == EWOULDBLOCK) {
+                return PortError{PortError::Kind::busy, code, "held by another process"};
+            }
+            return PortError{kind_of(code), code, std::strerror(code)};
+        }
+        fd_ = fd;
+        return Done{};
+    }
+
+private:
+    int fd_ = -1;
+};
+
 // A device without numbered reports: hidapi takes the report number as byte 0 of a write,
 // and a read delivers the report without it, status byte first.
 class HidapiDevice final : public HidDevice {
 public:
-    HidapiDevice(const HidapiCalls& calls, hid_device* handle, std::optional<std::wstring> product)
-        : calls_(calls), handle_(handle), product_(std::move(product)) {}
+    HidapiDevice(const HidapiCalls& calls, hid_device* handle, std::string path,
+                 std::optional<std::wstring> product)
+        : calls_(calls), handle_(handle), path_(std::move(path)), product_(std::move(product)) {}
     ~HidapiDevice() override { calls_.close(handle_); }
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
     std::optional<std::wstring> product_string() override { return product_; }
 
-    bool write_report(std::span<const std::uint8_t, report_size> report) override {
-        return calls_.write(handle_, report.data(), report.size()) >= 0;
+    PortStatus claim() override { return lock_.take(path_); }
+
+    PortStatus discard_pending() override {
+        std::array<unsigned char, report_size - 1> scrap;
+        for (int i = 0; i < max_discarded_reports; ++i) {
+            const int n = calls_.read_timeout(handle_, scrap.data(), scrap.size(), 0);
+            if (n == 0) return Done{};
+            if (n < 0) return library_error(calls_, handle_, errno);
+        }
+        return Done{};
     }
 
-    bool read_report(std::span<std::uint8_t, report_size> report) override {
-        const int n = calls_.read(handle_, report.data() + 1, report.size() - 1);
-        if (n < 0) return false;
+    PortStatus write_report(std::span<const std::uint8_t, report_size> report) override {
+        if (calls_.write(handle_, report.data(), report.size()) < 0) {
+            return library_error(calls_, handle_, errno);
+        }
+        return Done{};
+    }
+
+    PortResult<ReadOutcome> read_report(std::span<std::uint8_t, report_size> report,
+                                        std::chrono::milliseconds timeout) override {
+        const int n = calls_.read_timeout(handle_, report.data() + 1, report.size() - 1,
+                                          static_cast<int>(timeout.count()));
+        if (n < 0) return library_error(calls_, handle_, errno);
+        if (n == 0) return ReadOutcome::timed_out;
         report[0] = 0;
-        return true;
+        return ReadOutcome::received;
     }
 
 private:
     const HidapiCalls& calls_;
     hid_device* handle_;
+    std::string path_;
     std::optional<std::wstring> product_;
+    NodeLock lock_;
 };
 
 struct Entry {
@@ -50,14 +145,18 @@ public:
         : calls_(calls), entries_(std::move(entries)) {}
 
     Lookup lookup(unsigned index) override {
-        return index < entries_.size() ? Lookup::present : Lookup::absent;
+        if (index >= entries_.size()) return {};
+        return {Lookup::Kind::present, entries_[index].path, {}};
     }
 
-    std::unique_ptr<HidDevice> open(unsigned index) override {
-        if (index >= entries_.size()) return nullptr;
-        hid_device* handle = calls_.open_path(entries_[index].path.c_str());
-        if (!handle) return nullptr;
-        return std::make_unique<HidapiDevice>(calls_, handle, entries_[index].product);
+    PortResult<std::unique_ptr<HidDevice>> open(unsigned index) override {
+        if (index >= entries_.size()) return PortError{PortError::Kind::gone, 0, "no such device"};
+        const Entry& e = entries_[index];
+        errno = 0;
+        hid_device* handle = calls_.open_path(e.path.c_str());
+        if (!handle) return library_error(calls_, nullptr, errno);
+        return std::unique_ptr<HidDevice>(
+            std::make_unique<HidapiDevice>(calls_, handle, e.path, e.product));
     }
 
 private:
@@ -69,8 +168,8 @@ private:
 
 const HidapiCalls& system_hidapi() {
     static constexpr HidapiCalls calls = {
-        hid_init,      hid_exit,  hid_enumerate, hid_free_enumeration,
-        hid_open_path, hid_write, hid_read,      hid_close,
+        hid_init,         hid_exit,  hid_enumerate, hid_free_enumeration, hid_open_path, hid_write,
+        hid_read_timeout, hid_close, hid_error,
     };
     return calls;
 }
@@ -81,9 +180,10 @@ HidapiPort::~HidapiPort() {
     if (initialised_) calls_.exit();
 }
 
-std::unique_ptr<HidInterfaceList> HidapiPort::list_interfaces() {
+PortResult<std::unique_ptr<HidInterfaceList>> HidapiPort::list_interfaces() {
     if (!initialised_) {
-        if (calls_.init() != 0) return nullptr;
+        errno = 0;
+        if (calls_.init() != 0) return library_error(calls_, nullptr, errno);
         initialised_ = true;
     }
     // A null enumeration is an empty list: hidapi gives null both for no devices and when
@@ -96,14 +196,9 @@ std::unique_ptr<HidInterfaceList> HidapiPort::list_interfaces() {
         entries.push_back(std::move(e));
     }
     if (devices) calls_.free_enumeration(devices);
-    return std::make_unique<HidapiInterfaceList>(calls_, std::move(entries));
+    return std::unique_ptr<HidInterfaceList>(
+        std::make_unique<HidapiInterfaceList>(calls_, std::move(entries)));
 }
-
-}  // namespace ktnet
-
-#include "platform_port.hpp"
-
-namespace ktnet {
 
 std::unique_ptr<HidPort> make_platform_port() {
     return std::make_unique<HidapiPort>();

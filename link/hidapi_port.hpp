@@ -19,8 +19,12 @@ struct HidapiCalls {
     void (*free_enumeration)(hid_device_info* devices);
     hid_device_* (*open_path)(const char* path);
     int (*write)(hid_device_* device, const unsigned char* data, std::size_t length);
-    int (*read)(hid_device_* device, unsigned char* data, std::size_t length);
+    // Waits up to milliseconds (0: does not wait); 0 when nothing came, -1 on an error.
+    int (*read_timeout)(hid_device_* device, unsigned char* data, std::size_t length,
+                        int milliseconds);
     void (*close)(hid_device_* device);
+    // The library's words for the last failure of a device, or of the library when null.
+    const wchar_t* (*error)(hid_device_* device);
 };
 
 // The calls of the system's hidapi library.
@@ -33,7 +37,7 @@ public:
     HidapiPort(const HidapiPort&) = delete;
     HidapiPort& operator=(const HidapiPort&) = delete;
 
-    std::unique_ptr<HidInterfaceList> list_interfaces() override;
+    PortResult<std::unique_ptr<HidInterfaceList>> list_interfaces() override;
 
 private:
     const HidapiCalls& calls_;

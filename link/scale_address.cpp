@@ -4,7 +4,9 @@ namespace ktnet {
 
 namespace {
 
-constexpr char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 }  // namespace
 
@@ -12,12 +14,15 @@ std::optional<ScaleAddress> ScaleAddress::make(unsigned channel, char kind, unsi
     kind = upper(kind);
     if (channel < 1 || channel > 4 || number < 1 || number > 9) return std::nullopt;
     if (kind != 'S' && kind != 'T') return std::nullopt;
-    return ScaleAddress(static_cast<std::uint8_t>(channel), kind, static_cast<std::uint8_t>(number));
+    return ScaleAddress(static_cast<std::uint8_t>(channel), kind,
+                        static_cast<std::uint8_t>(number));
 }
 
-std::optional<ScaleAddress> ScaleAddress::from_route(std::uint8_t route, std::uint8_t address_byte) {
+std::optional<ScaleAddress> ScaleAddress::from_route(std::uint8_t route,
+                                                     std::uint8_t address_byte) {
     const bool section = (address_byte & section_bit) != 0;
-    return make(route + 1u, section ? 'S' : 'T', address_byte & static_cast<unsigned>(~section_bit));
+    return make(route + 1u, section ? 'S' : 'T',
+                address_byte & static_cast<unsigned>(~section_bit));
 }
 
 std::optional<ScaleAddress> ScaleAddress::parse(std::string_view text) {

@@ -5,10 +5,11 @@
 #include <optional>
 #include <string>
 
+#include "cli/controller_messages.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/scale_arguments.hpp"
 #include "cli/text_file.hpp"
-#include "link/controller_link.hpp"
+#include "link/session.hpp"
 #include "loader_messages.hpp"
 #include "plu/plu_line.hpp"
 
@@ -21,12 +22,12 @@ namespace msg = loader_messages;
 // "ok " or "er ", the 24 name bytes, " *" and LF: 31 bytes on disk.
 using ResultLine = std::array<std::uint8_t, 3 + name_length + 3>;
 
-ResultLine result_line(bool accepted, const FrameBuffer& raw) {
+ResultLine result_line(bool accepted, const RecordFrame& record) {
     ResultLine line{};
     const std::string_view head = accepted ? "ok " : "er ";
     constexpr std::string_view tail = " *\n";
     auto out = std::copy(head.begin(), head.end(), line.begin());
-    out = std::copy_n(raw.begin() + name_frame_byte, name_length, out);
+    out = std::copy_n(record.begin() + name_frame_byte, name_length, out);
     std::copy(tail.begin(), tail.end(), out);
     return line;
 }
@@ -38,7 +39,7 @@ bool valid_range(const ScaleArguments& a) {
 }  // namespace
 
 int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostream& console,
-               const std::filesystem::path& result_path) {
+               const std::filesystem::path& result_path, const RunContext& context) {
     const auto parsed = parse_scale_arguments(args);
     std::optional<LockedFile> input_file;
     if (parsed && valid_range(*parsed)) {
@@ -61,30 +62,37 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     }
     TextWriter results(std::move(*result_file));
 
-    ControllerLink link(port, console);
-    link.find_controller();
-
-    FrameBuffer raw{}, escaped{}, answer{};
-    send_opening_frame(link, raw, escaped, answer);
+    Session session(port, {context.answer_timeout, [&] { return context.stop_signal() != 0; }});
+    const auto discovery = session.find_controller(
+        [&](const DiscoveryEvent& event) { print_discovery_event(console, event); });
+    if (discovery.result == Discovery::Result::held) {
+        console << message_controller_held;
+        return exit_status::controller_held;
+    }
+    // The opening frame's answer carries nothing the loader uses.
+    (void)session.open_conversation();
 
     std::string line;
     line.reserve(max_line_length);
+    RecordFrame record{};
     // 64-bit, so that a last of 2^32-1 cannot make the count wrap.
     for (std::uint64_t n = 1; n <= a.last; ++n) {
         if (input.read_line(line, max_line_length) != TextReader::Line::read ||
-            !parse_line(line, a.scale.address_byte(), raw)) {
+            !parse_line(line, record)) {
             console << msg::bad_input;
             return exit_status::bad_input;
         }
         if (n < a.first) continue;
+        // A signal ends the run between records, never inside one.
+        if (const int signal = context.stop_signal()) return exit_status::stopped_by(signal);
 
-        checksum(record_frame_length, raw);
-        escape(record_frame_length, raw, escaped);
-        const auto status = link.exchange(a.scale.route(), escaped, answer);
-        const bool accepted =
-            answered(status) && answer[0] == frame_head && answer[command_index] == answer_stored;
+        const Answer answer = session.store_record(a.scale, record);
+        if (answer.verdict == Answer::Verdict::interrupted) {
+            return exit_status::stopped_by(context.stop_signal());
+        }
+        const bool accepted = answer.accepted();
         if (!accepted) console << msg::not_accepted;
-        if (!results.write(result_line(accepted, raw))) {
+        if (!results.write(result_line(accepted, record))) {
             console << msg::result_write_failed;
             return exit_status::file_error;
         }

@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "cli/run_context.hpp"
 #include "link/hid_port.hpp"
 
 namespace ktnet {
@@ -16,6 +17,7 @@ inline constexpr std::string_view result_file_name = "wynik.txt";
 // One whole run. args are the command-line arguments after the program name; the result
 // file is written at result_path. Returns the process exit status.
 int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostream& console,
-               const std::filesystem::path& result_path = result_file_name);
+               const std::filesystem::path& result_path = result_file_name,
+               const RunContext& context = {});
 
 }  // namespace ktnet

@@ -98,23 +98,17 @@ FormattedLine format_line(const ScaleAddress& scale,
     return line;
 }
 
-bool parse_line(std::string_view line, std::uint8_t address_byte,
-                std::span<std::uint8_t, frame_buffer_size> frame) {
+bool parse_line(std::string_view line, RecordFrame& record) {
     if (line.empty() || line.front() == '\0') return false;
-    // Fixed columns of a space-padded copy, so that a short line reads as if its trailing
-    // spaces were still there.
+    // Fixed columns of a padded copy: "0" past the end of a short line, spaces in the name.
     std::array<std::uint8_t, max_line_length> padded;
-    padded.fill(' ');
+    padded.fill('0');
+    std::fill_n(padded.begin() + name_column, name_length, ' ');
     const std::size_t n = std::min(line.size(), padded.size());
     std::copy_n(line.begin(), n, padded.begin());
 
-    const std::array<std::uint8_t, payload_index> head = {
-        frame_head, frame_head, address_byte, 0, command_store_plu, 1};
-    std::copy(head.begin(), head.end(), frame.begin());
-    for (const PluField& f : plu_fields) read_field(f, padded, frame);
-    frame[unused_frame_byte] = 0;
-    frame[record_frame_length - 2] = 0;
-    frame[record_frame_length - 1] = frame_terminator;
+    record.fill(0);
+    for (const PluField& f : plu_fields) read_field(f, padded, record);
     return true;
 }
 

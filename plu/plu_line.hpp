@@ -19,10 +19,11 @@ using FormattedLine = std::array<std::uint8_t, formatted_line_length>;
 FormattedLine format_line(const ScaleAddress& scale,
                           std::span<const std::uint8_t, record_frame_length> record);
 
-// Builds the raw 'Q' frame (checksum byte left 0) from one line as read, without its LF.
-// Columns past the end of a short line count as spaces. Returns false, building nothing,
-// for an empty line or one whose first character is NUL.
-bool parse_line(std::string_view line, std::uint8_t address_byte,
-                std::span<std::uint8_t, frame_buffer_size> frame);
+// The record of one line as read, without its LF: PLU number, name and settings in frame
+// bytes 6 to 74 (byte 36, never shown in a line, is 0); the frame's own bytes are left 0.
+// Past the end of a short line the name reads as spaces and every number column as "0", so a
+// short line made by hand is a record whose remaining settings are zero. Returns false,
+// building nothing, for an empty line or one whose first character is NUL.
+bool parse_line(std::string_view line, RecordFrame& record);
 
 }  // namespace ktnet

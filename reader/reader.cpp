@@ -2,10 +2,11 @@
 
 #include <optional>
 
+#include "cli/controller_messages.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/scale_arguments.hpp"
 #include "cli/text_file.hpp"
-#include "link/controller_link.hpp"
+#include "link/session.hpp"
 #include "plu/plu_line.hpp"
 #include "reader_messages.hpp"
 
@@ -29,17 +30,10 @@ std::optional<TextWriter> open_output(const ScaleArguments& a) {
     return TextWriter(std::move(*file));
 }
 
-// A record answer: head and answer code in place, and a whole frame behind them, ending at
-// its terminator. A shorter or unterminated frame would be padded with stale bytes.
-bool is_record_answer(std::optional<std::uint8_t> status, const FrameBuffer& answer,
-                      const FrameBuffer& record, std::size_t record_length) {
-    return answered(status) && answer[0] == frame_head && answer[command_index] == answer_plu &&
-           record_length >= record_frame_length && record[record_length - 1] == frame_terminator;
-}
-
 }  // namespace
 
-int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostream& console) {
+int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostream& console,
+               const RunContext& context) {
     const auto parsed = parse_scale_arguments(args);
     std::optional<TextWriter> output;
     if (parsed && parsed->last <= highest_plu && parsed->first <= parsed->last) {
@@ -52,39 +46,28 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
     const ScaleArguments& a = *parsed;
     console << msg::arguments_ok;
 
-    ControllerLink link(port, console);
-    link.find_controller();
-
-    FrameBuffer raw{}, escaped{}, answer{}, record{};
-    send_opening_frame(link, raw, escaped, answer);
+    Session session(port, {context.answer_timeout, [&] { return context.stop_signal() != 0; }});
+    const auto discovery = session.find_controller(
+        [&](const DiscoveryEvent& event) { print_discovery_event(console, event); });
+    if (discovery.result == Discovery::Result::held) {
+        console << message_controller_held;
+        return exit_status::controller_held;
+    }
+    // The opening frame's answer carries nothing the reader uses.
+    (void)session.open_conversation();
 
     for (std::uint32_t plu = a.first; plu <= a.last; ++plu) {
-        const std::array<std::uint8_t, short_frame_length> request = {
-            frame_head,
-            frame_head,
-            a.scale.address_byte(),
-            0,
-            command_request_plu,
-            1,
-            static_cast<std::uint8_t>(plu & 0xFF),
-            static_cast<std::uint8_t>((plu >> 8) & 0xFF),
-            0,
-            0,
-            frame_terminator};
-        std::copy(request.begin(), request.end(), raw.begin());
-        checksum(short_frame_length, raw);
-        escape(short_frame_length, raw, escaped);
-        const auto status = link.exchange(a.scale.route(), escaped, answer);
-
-        const std::size_t length = answered(status) ? unescape(answer, record) : 0;
-        if (!is_record_answer(status, answer, record, length)) {
+        // A signal ends the run between records, never inside one.
+        if (const int signal = context.stop_signal()) return exit_status::stopped_by(signal);
+        const RecordAnswer got = session.read_record(a.scale, plu);
+        if (got.answer.verdict == Answer::Verdict::interrupted) {
+            return exit_status::stopped_by(context.stop_signal());
+        }
+        if (!got.answer.accepted()) {
             console << msg::no_valid_answer;
             return exit_status::no_answer;
         }
-        const FormattedLine line = format_line(
-            a.scale,
-            std::span<const std::uint8_t, record_frame_length>(record.data(), record_frame_length));
-        if (!output->write(line)) {
+        if (!output->write(format_line(a.scale, got.record))) {
             console << msg::write_failed;
             return exit_status::file_error;
         }

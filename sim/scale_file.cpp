@@ -64,8 +64,8 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
             error = where + "columns 0 to 5 must name the scale, as in \"1 S 01\"";
             return false;
         }
-        FrameBuffer frame{};
-        parse_line(line, 0, frame);
+        RecordFrame frame{};
+        if (!parse_line(line, frame)) continue;
         RecordBody body;
         std::copy_n(frame.begin() + record_body_offset, body.size(), body.begin());
         const char kept = line[unused_byte_column];

@@ -1,5 +1,6 @@
 // An in-process HID port over a configurable list of devices, some of them simulated
-// KT-NET controllers: the programs run whole against it without hardware.
+// KT-NET controllers: the programs run whole against it without hardware. Every open of a
+// device is a handle of its own, with its own queue of input reports, as on a real system.
 #pragma once
 
 #include <memory>
@@ -11,12 +12,18 @@
 
 namespace ktnet::sim {
 
+// Whether some handle of a device holds it; shared by every copy of the device's description.
+struct ClaimState {
+    bool held = false;
+};
+
 struct SimHidDevice {
     std::wstring product = L"KT-NET CONTROLLER";
     bool openable = true;
     bool product_readable = true;
     bool has_system_name = true;                // false: listed, but its device path cannot be had
     SimulatedController* controller = nullptr;  // answers the reports when set
+    std::shared_ptr<ClaimState> claim = std::make_shared<ClaimState>();
 };
 
 class SimPort final : public HidPort {
@@ -24,7 +31,7 @@ public:
     std::vector<SimHidDevice> devices;
     bool list_fails = false;  // the HID subsystem cannot be reached
 
-    std::unique_ptr<HidInterfaceList> list_interfaces() override;
+    PortResult<std::unique_ptr<HidInterfaceList>> list_interfaces() override;
 
     // How many devices were opened and are still open.
     int open_devices() const { return *open_count_; }

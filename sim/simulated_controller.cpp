@@ -1,7 +1,6 @@
 #include "simulated_controller.hpp"
 
 #include <algorithm>
-#include <thread>
 
 #include "link/little_endian.hpp"
 
@@ -13,7 +12,7 @@ constexpr std::size_t report_frame_offset = 2;
 constexpr std::uint8_t status_ok = 0;
 constexpr std::uint8_t answer_open = command_open | answer_bit;
 
-constexpr std::array<std::pair<FaultKind, std::string_view>, 9> fault_names = {{
+constexpr std::array<std::pair<FaultKind, std::string_view>, 13> fault_names = {{
     {FaultKind::status5, "status5"},
     {FaultKind::wrong_code, "wrong-code"},
     {FaultKind::short_answer, "short"},
@@ -23,6 +22,10 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 9> fault_names = {{
     {FaultKind::failed_read, "read-fails"},
     {FaultKind::unplugged, "unplugged"},
     {FaultKind::latency, "latency"},
+    {FaultKind::stray, "stray"},
+    {FaultKind::wrong_plu, "wrong-plu"},
+    {FaultKind::bad_checksum, "bad-checksum"},
+    {FaultKind::stall, "stall"},
 }};
 static_assert(fault_names.size() == all_fault_kinds.size());
 
@@ -33,25 +36,6 @@ bool valid_address(std::uint8_t a) {
 std::string hex(unsigned value) {
     constexpr char digits[] = "0123456789ABCDEF";
     return {digits[(value >> 4) & 0xF], digits[value & 0xF]};
-}
-
-// A raw frame with its checksum, escaped into the frame bytes of an input report.
-void put_frame(std::vector<std::uint8_t> frame, Report& report) {
-    FrameBuffer raw{}, escaped{};
-    std::copy(frame.begin(), frame.end(), raw.begin());
-    checksum(frame.size(), raw);
-    const std::size_t n = escape(frame.size(), raw, escaped);
-    std::copy_n(escaped.begin(), n, report.begin() + report_frame_offset);
-}
-
-// Waits until the time given, to within a few microseconds. A plain sleep ends a timer slack
-// and a wake-up later, about 0.1 ms on Linux, which alone would put more than 1% on top of an
-// 8 ms link; so the thread sleeps until shortly before and spins the rest of the way.
-void wait_until(std::chrono::steady_clock::time_point due) {
-    constexpr std::chrono::microseconds spin{200};
-    if (due - std::chrono::steady_clock::now() > spin) std::this_thread::sleep_until(due - spin);
-    while (std::chrono::steady_clock::now() < due) {
-    }
 }
 
 std::vector<std::uint8_t> frame_head_for(std::uint8_t address, std::uint8_t code) {
@@ -85,9 +69,28 @@ std::string_view fault_kind_name(FaultKind kind) {
     return "?";
 }
 
+std::optional<Clock::time_point> InputQueue::next_due() const {
+    if (entries_.empty()) return std::nullopt;
+    return entries_.front().due;
+}
+
+std::optional<InputQueue::Entry> InputQueue::take(Clock::time_point now) {
+    if (entries_.empty() || entries_.front().due > now) return std::nullopt;
+    Entry e = entries_.front();
+    entries_.pop_front();
+    return e;
+}
+
 Scale* SimulatedController::find_scale(ScaleAddress id) {
     const auto it = scales_.find(id);
     return it == scales_.end() ? nullptr : &it->second;
+}
+
+std::shared_ptr<InputQueue> SimulatedController::open_queue() {
+    auto queue = std::make_shared<InputQueue>();
+    std::erase_if(queues_, [](const auto& q) { return q.expired(); });
+    queues_.push_back(queue);
+    return queue;
 }
 
 std::optional<Fault> SimulatedController::fault_now() const {
@@ -100,41 +103,39 @@ void SimulatedController::violation(std::string what) {
     violations_.push_back("exchange " + std::to_string(exchanges_) + ": " + std::move(what));
 }
 
+void SimulatedController::deliver(const Report& answer, Clock::time_point due, bool fails,
+                                  int copies) {
+    for (const auto& weak : queues_) {
+        if (const auto queue = weak.lock()) {
+            for (int i = 0; i < copies; ++i) queue->entries_.push_back({due, fails, answer});
+        }
+    }
+}
+
 bool SimulatedController::receive(std::span<const std::uint8_t> report) {
     const auto fault = fault_now();
-    if (fault && fault->kind == FaultKind::unplugged) unplugged_ = true;
-    if (unplugged_ || (fault && fault->kind == FaultKind::failed_write)) {
+    const std::optional<FaultKind> kind =
+        fault ? std::optional<FaultKind>(fault->kind) : std::nullopt;
+    if (kind == FaultKind::unplugged) unplugged_ = true;
+    if (unplugged_ || kind == FaultKind::failed_write) {
         ++exchanges_;
         return false;
     }
     auto delay = latency_;
-    if (fault && fault->kind == FaultKind::latency) delay += fault->delay;
-    answer_due_.reset();
-    if (delay.count() > 0) answer_due_ = std::chrono::steady_clock::now() + delay;
-    read_fails_ = fault && fault->kind == FaultKind::failed_read;
+    if (kind == FaultKind::latency) delay += fault->delay;
+    const auto due = Clock::now() + delay;
 
-    pending_.fill(0);
+    Report answer{};
     const auto frame = check_report(report);
-    if (fault && fault->kind == FaultKind::status5) {
-        pending_[1] = status_failed;
-    } else if (frame) {
-        carry_out(report[1], *frame);
-        if (fault) apply_answer_fault(fault->kind);
+    if (kind == FaultKind::status5 || !frame) {
+        answer[1] = status_failed;
     } else {
-        pending_[1] = status_failed;
+        answer = carry_out(report[1], *frame, kind);
+    }
+    if (kind != FaultKind::stall) {
+        deliver(answer, due, kind == FaultKind::failed_read, kind == FaultKind::stray ? 2 : 1);
     }
     ++exchanges_;
-    return true;
-}
-
-bool SimulatedController::answer(std::span<std::uint8_t, report_size> report) {
-    if (answer_due_) wait_until(*answer_due_);
-    answer_due_.reset();
-    if (unplugged_ || read_fails_) {
-        read_fails_ = false;
-        return false;
-    }
-    std::copy(pending_.begin(), pending_.end(), report.begin());
     return true;
 }
 
@@ -212,59 +213,72 @@ std::optional<std::vector<std::uint8_t>> SimulatedController::check_report(
     return frame;
 }
 
-void SimulatedController::carry_out(std::uint8_t route, const std::vector<std::uint8_t>& frame) {
+Report SimulatedController::carry_out(std::uint8_t route, const std::vector<std::uint8_t>& frame,
+                                      std::optional<FaultKind> fault) {
     const std::uint8_t address = frame[address_index];
     const std::uint8_t command = frame[command_index];
-    pending_[1] = status_ok;
+    Report answer{};
+    answer[1] = status_ok;
+    std::vector<std::uint8_t> reply;
     if (command == command_open) {
-        auto reply = frame_head_for(1, answer_open);
+        reply = frame_head_for(1, answer_open);
         reply.insert(reply.end(), {0, 0, 0, 0, frame_terminator});
-        put_frame(reply, pending_);
-        return;
-    }
-    const auto id = ScaleAddress::from_route(route, address);
-    Scale* scale = id ? find_scale(*id) : nullptr;
-    if (!scale) {
-        pending_[1] = status_failed;
-        return;
-    }
-    if (command == command_request_plu) {
-        const std::uint32_t plu =
-            read_le16(std::span<const std::uint8_t, 2>(frame.data() + payload_index, 2));
-        const auto it = scale->records.find(plu);
-        const RecordBody body = it == scale->records.end() ? empty_record(plu) : it->second;
-        auto reply = frame_head_for(address, answer_plu);
-        reply.insert(reply.end(), body.begin(), body.end());
-        reply.insert(reply.end(), {0, frame_terminator});
-        put_frame(reply, pending_);
     } else {
-        RecordBody body;
-        std::copy_n(frame.begin() + record_body_offset, body.size(), body.begin());
-        scale->records[plu_number_of(body)] = body;
-        auto reply = frame_head_for(address, answer_stored);
-        reply.insert(reply.end(), {body[0], body[1], body[2], 0, frame_terminator});
-        put_frame(reply, pending_);
+        const auto id = ScaleAddress::from_route(route, address);
+        Scale* scale = id ? find_scale(*id) : nullptr;
+        if (!scale) {
+            answer[1] = status_failed;
+            return answer;
+        }
+        if (command == command_request_plu) {
+            std::uint32_t plu =
+                read_le16(std::span<const std::uint8_t, 2>(frame.data() + payload_index, 2));
+            if (fault == FaultKind::wrong_plu) ++plu;
+            const auto it = scale->records.find(plu);
+            const bool known = it != scale->records.end();
+            const RecordBody body =
+                known ? it->second : empty_record(quirks_.unknown_plu_as_zero ? 0 : plu);
+            reply = frame_head_for(address, answer_plu);
+            reply.insert(reply.end(), body.begin(), body.end());
+            reply.insert(reply.end(), {0, frame_terminator});
+        } else {
+            RecordBody body;
+            std::copy_n(frame.begin() + record_body_offset, body.size(), body.begin());
+            scale->records[plu_number_of(body)] = body;
+            reply = frame_head_for(address, answer_stored);
+            reply.insert(reply.end(), {body[0], body[1], body[2], 0, frame_terminator});
+        }
     }
+    // Check-summed, then changed as the fault or quirk has it, then escaped into the report.
+    FrameBuffer raw{}, escaped{};
+    std::copy(reply.begin(), reply.end(), raw.begin());
+    checksum(reply.size(), raw);
+    if (quirks_.checksum_off_by_one) ++raw[reply.size() - 2];
+    if (fault == FaultKind::bad_checksum) raw[payload_index] ^= 0x01;
+    const std::size_t n = escape(reply.size(), raw, escaped);
+    std::copy_n(escaped.begin(), n, answer.begin() + report_frame_offset);
+    if (fault) apply_answer_fault(*fault, answer);
+    return answer;
 }
 
-void SimulatedController::apply_answer_fault(FaultKind kind) {
-    auto frame = pending_.begin() + report_frame_offset;
+void SimulatedController::apply_answer_fault(FaultKind kind, Report& answer) const {
+    auto frame = answer.begin() + report_frame_offset;
     switch (kind) {
         case FaultKind::wrong_code:
             frame[command_index] = frame[command_index] == answer_plu ? answer_stored : answer_plu;
             break;
         case FaultKind::short_answer: {
             // Head and code survive; the frame ends well before a record's length.
-            const auto end = std::find(frame + command_index + 1, pending_.end(), frame_terminator);
+            const auto end = std::find(frame + command_index + 1, answer.end(), frame_terminator);
             const std::size_t cut = end - frame > 20 ? 20 : command_index + 2;
-            std::fill(frame + cut, pending_.end(), 0);
+            std::fill(frame + cut, answer.end(), 0);
             if (frame[cut - 1] == escape_byte) frame[cut - 1] = 0;
             frame[cut] = frame_terminator;
             break;
         }
         case FaultKind::garbage: {
             std::uint32_t seed = 0x2545F491u + static_cast<std::uint32_t>(exchanges_);
-            for (auto it = frame; it != pending_.end(); ++it) {
+            for (auto it = frame; it != answer.end(); ++it) {
                 seed = seed * 1664525u + 1013904223u;
                 *it = static_cast<std::uint8_t>(seed >> 24);
             }
@@ -272,8 +286,8 @@ void SimulatedController::apply_answer_fault(FaultKind kind) {
             break;
         }
         case FaultKind::no_terminator:
-            std::replace(frame, pending_.end(), frame_terminator, std::uint8_t{' '});
-            std::replace(frame, pending_.end(), std::uint8_t{0}, std::uint8_t{' '});
+            std::replace(frame, answer.end(), frame_terminator, std::uint8_t{' '});
+            std::replace(frame, answer.end(), std::uint8_t{0}, std::uint8_t{' '});
             break;
         default:
             break;

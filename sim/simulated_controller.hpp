@@ -1,14 +1,17 @@
 // A KT-NET controller with scales behind it, as pure logic: it takes each 255-byte output
-// report and gives back the input report a real controller would, checking every report it
-// receives like a strict peer. Faults can be injected per exchange.
+// report and queues the input report a real controller would answer with, checking every
+// report it receives like a strict peer. Each open handle of the device has its own queue and
+// gets a copy of every answer, as Linux hidraw gives every open handle. Faults can be injected
+// per exchange; two quirks make the scales answer their own way throughout.
 #pragma once
 
 #include <array>
 #include <chrono>
-#include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,14 +49,20 @@ enum class FaultKind {
     failed_write,   // the write fails; nothing reaches the scale
     failed_read,    // the request is carried out, then the read fails
     unplugged,      // this write and every later write and read fail
-    latency,        // the answer is right, but comes late
+    latency,        // the answer is right, but comes late (by the fault's delay)
+    stray,          // the answer is right, and comes twice
+    wrong_plu,      // a request is answered with the next PLU's record
+    bad_checksum,   // the request is carried out; a byte of the answer changed after its checksum
+    stall,          // the request is carried out, and no answer ever comes
 };
 
 // Every kind above, in that order.
-inline constexpr std::array<FaultKind, 9> all_fault_kinds = {
+inline constexpr std::array<FaultKind, 13> all_fault_kinds = {
     FaultKind::status5,     FaultKind::wrong_code,    FaultKind::short_answer,
     FaultKind::garbage,     FaultKind::no_terminator, FaultKind::failed_write,
     FaultKind::failed_read, FaultKind::unplugged,     FaultKind::latency,
+    FaultKind::stray,       FaultKind::wrong_plu,     FaultKind::bad_checksum,
+    FaultKind::stall,
 };
 
 struct Fault {
@@ -64,6 +73,34 @@ struct Fault {
 std::optional<FaultKind> fault_kind_from_name(std::string_view name);
 std::string_view fault_kind_name(FaultKind kind);
 
+// Ways a scale answers throughout, that a careful reader must still take as it always has.
+struct Quirks {
+    bool unknown_plu_as_zero = false;  // a PLU it does not hold comes back numbered 0
+    bool checksum_off_by_one = false;  // every answer's checksum is one more than it should be
+};
+
+using Clock = std::chrono::steady_clock;
+
+// The input reports waiting for one open handle of the device.
+class InputQueue {
+public:
+    struct Entry {
+        Clock::time_point due;  // not readable before then
+        bool fails;             // reading it fails instead of delivering it
+        Report report;
+    };
+    // When the first entry becomes readable, if there is one.
+    std::optional<Clock::time_point> next_due() const;
+    // The first entry, if it is due at now; it leaves the queue.
+    std::optional<Entry> take(Clock::time_point now);
+    bool empty() const { return entries_.empty(); }
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    friend class SimulatedController;
+    std::deque<Entry> entries_;
+};
+
 class SimulatedController {
 public:
     Scale& add_scale(ScaleAddress id) { return scales_[id]; }
@@ -73,14 +110,19 @@ public:
 
     // Exchanges are counted from 0, the opening frame.
     void inject(std::size_t exchange, Fault fault) { faults_[exchange] = fault; }
-    // A delay added to every exchange, as a slow link would: the answer can be read that long
-    // after its request was received, and not a moment before or (but for the scheduler) after.
+    // A delay added to every answer, as a slow link would: the answer can be read that long
+    // after its request was received, and not a moment before.
     void set_latency(std::chrono::microseconds delay) { latency_ = delay; }
+    void set_quirks(Quirks quirks) { quirks_ = quirks; }
 
-    // The output report as written by the program; false when the write is to fail.
+    // A new open handle's queue. It gets a copy of every answer while the caller keeps it.
+    std::shared_ptr<InputQueue> open_queue();
+
+    // The output report as written by the program; false when the write is to fail. The
+    // answer, if any, goes into every open queue.
     bool receive(std::span<const std::uint8_t> report);
-    // The input report answering the last one received; false when the read is to fail.
-    bool answer(std::span<std::uint8_t, report_size> report);
+    // True once the controller is unplugged: every read fails.
+    bool unplugged() const { return unplugged_; }
 
     std::size_t exchanges() const { return exchanges_; }
     const std::vector<std::string>& violations() const { return violations_; }
@@ -93,20 +135,22 @@ private:
     void violation(std::string what);
     // Checks the report as a strict peer would; the unescaped frame when it is well formed.
     std::optional<std::vector<std::uint8_t>> check_report(std::span<const std::uint8_t> report);
-    void carry_out(std::uint8_t route, const std::vector<std::uint8_t>& frame);
-    void apply_answer_fault(FaultKind kind);
+    // The answer to a well-formed frame, fault and quirks applied.
+    Report carry_out(std::uint8_t route, const std::vector<std::uint8_t>& frame,
+                     std::optional<FaultKind> fault);
+    void apply_answer_fault(FaultKind kind, Report& answer) const;
+    void deliver(const Report& answer, Clock::time_point due, bool fails, int copies);
 
     std::map<ScaleAddress, Scale> scales_;
     std::map<std::size_t, Fault> faults_;
     std::chrono::microseconds latency_{0};
+    Quirks quirks_;
     std::size_t exchanges_ = 0;
     bool unplugged_ = false;
-    bool read_fails_ = false;
-    std::optional<std::chrono::steady_clock::time_point> answer_due_;
+    std::vector<std::weak_ptr<InputQueue>> queues_;
     std::vector<std::string> violations_;
     Report last_report_{};
     std::vector<std::uint8_t> last_frame_;
-    Report pending_{};  // the input report for the next read
 };
 
 }  // namespace ktnet::sim

@@ -35,8 +35,8 @@ TEST_F(Emulated, WorkedExampleThroughRealRdkAndLdk) {
         "12 "
         "7 7 42 42 121212 121212 12 42 12121212121212 12 7";
     sim::RecordBody body{};
-    FrameBuffer frame{};
-    ASSERT_TRUE(parse_line(line, 7, frame));
+    RecordFrame frame{};
+    ASSERT_TRUE(parse_line(line, frame));
     std::copy_n(frame.begin() + 6, body.size(), body.begin());
     body[65 - 6] = 42;  // binary 42, shown as "42"
     write_scales("scales.txt", testing::address("3T7"), {{5, body}});

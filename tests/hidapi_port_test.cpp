@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <hidapi.h>
 
+#include <cerrno>
 #include <vector>
+
+#include "test_support.hpp"
 
 namespace ktnet {
 namespace {
@@ -19,7 +22,9 @@ struct FakeHidapi {
     std::vector<std::string> opened;
     std::vector<std::vector<unsigned char>> written;
     std::size_t read_length = 0;
+    std::vector<int> read_timeouts;  // the time each read was given
     int read_result = 254;
+    int pending = 0;  // reports waiting before the read_result one
     int write_result = 255;
     std::vector<unsigned char> input;  // what a read delivers
 };
@@ -45,18 +50,26 @@ const HidapiCalls fake_calls = {
     [](hid_device_info*) { ++fake.frees; },
     [](const char* path) -> hid_device_* {
         fake.opened.emplace_back(path);
-        return std::string_view(path).starts_with("/dev/locked") ? nullptr : fake_handle;
+        if (!std::string_view(path).starts_with("/dev/locked")) return fake_handle;
+        errno = EACCES;
+        return nullptr;
     },
     [](hid_device_*, const unsigned char* data, std::size_t length) {
         fake.written.emplace_back(data, data + length);
         return fake.write_result;
     },
-    [](hid_device_*, unsigned char* data, std::size_t length) {
+    [](hid_device_*, unsigned char* data, std::size_t length, int milliseconds) {
         fake.read_length = length;
+        fake.read_timeouts.push_back(milliseconds);
         std::copy(fake.input.begin(), fake.input.end(), data);
+        if (fake.pending > 0) return --fake.pending, 254;
+        if (fake.read_result < 0) errno = ENODEV;
         return fake.read_result;
     },
     [](hid_device_*) { ++fake.closes; },
+    [](hid_device_* device) -> const wchar_t* {
+        return device ? L"device error" : L"library error";
+    },
 };
 
 hid_device_info entry(const char* path, const wchar_t* product) {
@@ -79,14 +92,15 @@ TEST_F(HidapiPortTest, ListFollowsTheEnumerationWithItsProductStrings) {
         auto list = port.list_interfaces();
         ASSERT_TRUE(list);
         EXPECT_EQ(fake.frees, 1);
-        EXPECT_EQ(list->lookup(2), HidInterfaceList::Lookup::present);
-        EXPECT_EQ(list->lookup(3), HidInterfaceList::Lookup::absent);
-        auto unnamed = list->open(1);
+        EXPECT_EQ((*list)->lookup(2).kind, HidInterfaceList::Lookup::Kind::present);
+        EXPECT_EQ((*list)->lookup(2).path, "/dev/hidraw2");
+        EXPECT_EQ((*list)->lookup(3).kind, HidInterfaceList::Lookup::Kind::absent);
+        auto unnamed = (*list)->open(1);
         ASSERT_TRUE(unnamed);
-        EXPECT_FALSE(unnamed->product_string());
-        auto controller = list->open(2);
+        EXPECT_FALSE((*unnamed)->product_string());
+        auto controller = (*list)->open(2);
         ASSERT_TRUE(controller);
-        EXPECT_EQ(controller->product_string(), L"KT-NET CONTROLLER");
+        EXPECT_EQ((*controller)->product_string(), L"KT-NET CONTROLLER");
         EXPECT_EQ(fake.opened, (std::vector<std::string>{"/dev/hidraw1", "/dev/hidraw2"}));
     }
     EXPECT_EQ(fake.closes, 2);
@@ -97,23 +111,58 @@ TEST_F(HidapiPortTest, NoDevicesIsAnEmptyListButAFailedInitIsNoList) {
     HidapiPort port(fake_calls);
     auto list = port.list_interfaces();
     ASSERT_TRUE(list);
-    EXPECT_EQ(list->lookup(0), HidInterfaceList::Lookup::absent);
+    EXPECT_EQ((*list)->lookup(0).kind, HidInterfaceList::Lookup::Kind::absent);
 
     fake.init_result = -1;
     HidapiPort broken(fake_calls);
-    EXPECT_FALSE(broken.list_interfaces());
+    const auto none = broken.list_interfaces();
+    ASSERT_FALSE(none);
+    EXPECT_EQ(none.error().message, "library error");
 }
 
-TEST_F(HidapiPortTest, DeviceThatWillNotOpenGivesNoDevice) {
+TEST_F(HidapiPortTest, DeviceThatWillNotOpenSaysWhy) {
     fake.devices = {entry("/dev/locked0", L"KT-NET CONTROLLER")};
     HidapiPort port(fake_calls);
-    EXPECT_FALSE(port.list_interfaces()->open(0));
+    const auto device = (*port.list_interfaces())->open(0);
+    ASSERT_FALSE(device);
+    EXPECT_EQ(device.error().kind, PortError::Kind::permission_denied);
+    EXPECT_EQ(device.error().system_code, EACCES);
+    EXPECT_EQ(device.error().message, "library error");
+}
+
+// The claim is an exclusive lock on the device node, which any file can stand in for.
+TEST_F(HidapiPortTest, ClaimHoldsTheNodeUntilTheDeviceCloses) {
+    testing::ScratchDir dir;
+    const std::string node = (dir / "hidraw0").string();
+    testing::write_bytes(node, "");
+    fake.devices = {entry(node.c_str(), L"KT-NET CONTROLLER")};
+    HidapiPort port(fake_calls);
+    auto list = port.list_interfaces();
+    auto first = (*list)->open(0);
+    auto second = (*list)->open(0);
+    ASSERT_TRUE((*first)->claim());
+    const auto refused = (*second)->claim();
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, PortError::Kind::busy);
+    first = PortResult<std::unique_ptr<HidDevice>>(PortError{});  // closes the first device
+    EXPECT_TRUE((*second)->claim());
+}
+
+TEST_F(HidapiPortTest, DiscardReadsWithoutWaitingUntilNothingIsLeft) {
+    fake.devices = {entry("/dev/hidraw0", L"KT-NET CONTROLLER")};
+    HidapiPort port(fake_calls);
+    auto device = (*port.list_interfaces())->open(0);
+    fake.pending = 3;
+    fake.read_result = 0;
+    ASSERT_TRUE((*device)->discard_pending());
+    EXPECT_EQ(fake.read_timeouts, (std::vector<int>{0, 0, 0, 0}));
 }
 
 TEST_F(HidapiPortTest, WriteSendsTheWholeReportReportNumberFirst) {
     fake.devices = {entry("/dev/hidraw0", L"KT-NET CONTROLLER")};
     HidapiPort port(fake_calls);
-    auto device = port.list_interfaces()->open(0);
+    auto opened = (*port.list_interfaces())->open(0);
+    auto& device = *opened;
     Report out{};
     for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i);
     out[0] = 0;
@@ -127,21 +176,29 @@ TEST_F(HidapiPortTest, WriteSendsTheWholeReportReportNumberFirst) {
 TEST_F(HidapiPortTest, ReadPlacesTheStatusByteAtIndexOne) {
     fake.devices = {entry("/dev/hidraw0", L"KT-NET CONTROLLER")};
     HidapiPort port(fake_calls);
-    auto device = port.list_interfaces()->open(0);
+    auto opened = (*port.list_interfaces())->open(0);
+    auto& device = *opened;
     fake.input.assign(254, 0x41);
     fake.input[0] = 0x07;  // status
     fake.input[1] = 0x7C;  // first frame byte
     Report in;
     in.fill(' ');
-    ASSERT_TRUE(device->read_report(in));
+    const auto got = device->read_report(in, std::chrono::milliseconds(100));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, ReadOutcome::received);
+    EXPECT_EQ(fake.read_timeouts, std::vector<int>{100});
     EXPECT_EQ(fake.read_length, 254u);
     EXPECT_EQ(in[0], 0);
     EXPECT_EQ(in[1], 0x07);
     EXPECT_EQ(in[2], 0x7C);
     EXPECT_EQ(in[254], 0x41);
 
+    fake.read_result = 0;
+    EXPECT_EQ(*device->read_report(in, std::chrono::milliseconds(5)), ReadOutcome::timed_out);
     fake.read_result = -1;  // unplugged
-    EXPECT_FALSE(device->read_report(in));
+    const auto gone = device->read_report(in, std::chrono::milliseconds(5));
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().kind, PortError::Kind::gone);
 }
 
 }  // namespace

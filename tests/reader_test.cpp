@@ -101,11 +101,11 @@ TEST_F(ReaderRun, UnwritablePlaceIsInvalidArguments) {
 
 TEST_F(ReaderRun, WorkedExampleFromChannel3Terminal7) {
     sim::RecordBody body{};
-    FrameBuffer frame{};
+    RecordFrame frame{};
     ASSERT_TRUE(parse_line(
         "3 T 07 xx012345 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 7 "
         "12 7 7 42 42 121212 121212 12 42 12121212121212 12 7",
-        0x07, frame));
+        frame));
     std::copy_n(frame.begin() + 6, body.size(), body.begin());
     body[65 - 6] = 42;  // the scale holds binary 42 in byte 65
     // PLU 12345 lies beyond the reader's range, so the scale answers it for PLU 5: the reader

@@ -14,10 +14,10 @@ namespace ktnet {
 namespace {
 
 int run_with(auto program, std::vector<std::string> args, sim::SimPort& port,
-             std::ostringstream& console, auto... extra) {
+             std::ostringstream& console) {
     std::vector<std::string_view> views(args.begin(), args.end());
     console.str("");
-    return program(views, port, console, extra...);
+    return program(views, port, console);
 }
 
 TEST(RoundTrip, RandomRecordsFromOneScaleIntoAnother) {
@@ -35,17 +35,23 @@ TEST(RoundTrip, RandomRecordsFromOneScaleIntoAnother) {
     sim::SimPort source_port = sim::port_with_controller(source);
     std::ostringstream console;
     const std::string file = (dir / "plu.txt").string();
-    ASSERT_EQ(run_with(run_reader, {"1", "S", "2", "1", std::to_string(count), file}, source_port,
-                       console),
-              0)
+    const auto reader = [](auto args, auto& port, auto& out) {
+        return run_reader(args, port, out);
+    };
+    ASSERT_EQ(
+        run_with(reader, {"1", "S", "2", "1", std::to_string(count), file}, source_port, console),
+        0)
         << console.str();
 
     sim::SimulatedController target;
     auto& to = target.add_scale(testing::address("4T3")).records;
     sim::SimPort target_port = sim::port_with_controller(target);
-    ASSERT_EQ(run_with(run_loader, {"4", "T", "3", "1", std::to_string(count), file}, target_port,
-                       console, dir / "wynik.txt"),
-              0)
+    const auto loader = [&](auto args, auto& port, auto& out) {
+        return run_loader(args, port, out, dir / "wynik.txt");
+    };
+    ASSERT_EQ(
+        run_with(loader, {"4", "T", "3", "1", std::to_string(count), file}, target_port, console),
+        0)
         << console.str();
     EXPECT_TRUE(source.violations().empty());
     EXPECT_TRUE(target.violations().empty());

@@ -34,7 +34,9 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"5S1", false, 0, 0, ""}, AddressCase{"1S0", false, 0, 0, ""},
                       AddressCase{"1X1", false, 0, 0, ""}, AddressCase{"1S10", false, 0, 0, ""},
                       AddressCase{"1S", false, 0, 0, ""}, AddressCase{"", false, 0, 0, ""}),
-    [](const auto& p) { return std::string(p.param.valid ? "" : "bad_") + std::to_string(p.index); });
+    [](const auto& p) {
+        return std::string(p.param.valid ? "" : "bad_") + std::to_string(p.index);
+    });
 
 TEST(ScaleAddressRoute, AddressBytesOutsideOneToNineNameNoScale) {
     for (const unsigned byte : {0x00u, 0x0Au, 0x80u, 0x8Au, 0xFFu}) {

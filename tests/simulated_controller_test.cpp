@@ -11,10 +11,13 @@
 namespace ktnet::sim {
 namespace {
 
-// Sends a raw frame the way the programs do and returns the answer report.
+// Sends a raw frame the way the programs do and takes the answer report from its own queue,
+// whenever it is due.
 struct Peer {
     SimulatedController controller;
+    std::shared_ptr<InputQueue> queue = controller.open_queue();
     Report in{};
+    Clock::time_point due;  // when the last answer became readable
 
     bool send(std::uint8_t route, FrameBuffer raw, std::size_t n) {
         FrameBuffer escaped{};
@@ -22,7 +25,13 @@ struct Peer {
         escape(n, raw, escaped);
         Report out{};
         fill_output_report(route, escaped, out);
-        return controller.receive(out) && controller.answer(in);
+        if (!controller.receive(out)) return false;
+        const auto next = queue->next_due();
+        if (!next) return false;
+        due = *next;
+        const auto entry = queue->take(due);
+        in = entry->report;
+        return !entry->fails;
     }
 };
 
@@ -35,8 +44,10 @@ TEST(SimulatedController, AnswersOpeningRequestAndStore) {
     EXPECT_EQ(p.in[1], 0);
     EXPECT_EQ(p.in[2 + 4], 0xCB);
 
+    RecordFrame record{};
+    ASSERT_TRUE(parse_line("2 S 04 xx000300 STORED", record));
     FrameBuffer store{};
-    ASSERT_TRUE(parse_line("2 S 04 xx000300 STORED", 0x84, store));
+    build_store_frame(0x84, record, store);
     ASSERT_TRUE(p.send(1, store, 77));
     EXPECT_EQ(p.in[2 + 4], 0xD1);
     ASSERT_TRUE(scale.contains(300));
@@ -44,14 +55,12 @@ TEST(SimulatedController, AnswersOpeningRequestAndStore) {
     const FrameBuffer request =
         testing::frame_of({0x7C, 0x7C, 0x84, 0, 0x50, 1, 0x2C, 0x01, 0, 0, 0x7D});
     ASSERT_TRUE(p.send(1, request, 11));
-    FrameBuffer answer{}, record{};
+    FrameBuffer answer{}, read{};
     std::copy_n(p.in.begin() + 2, 253, answer.begin());
-    ASSERT_EQ(unescape(answer, record), 77u);
-    EXPECT_EQ(record[4], 0xD0);
-    EXPECT_EQ(std::string(record.begin() + 9, record.begin() + 15), "STORED");
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i <= 75; ++i) sum = static_cast<std::uint8_t>(sum + record[i]);
-    EXPECT_EQ(sum, 0);
+    ASSERT_EQ(unescape(answer, read), 77u);
+    EXPECT_EQ(read[4], 0xD0);
+    EXPECT_EQ(std::string(read.begin() + 9, read.begin() + 15), "STORED");
+    EXPECT_TRUE(record_checksum_holds(std::span<const std::uint8_t, 77>(read.data(), 77)));
     EXPECT_TRUE(p.controller.violations().empty());
 }
 
@@ -85,10 +94,11 @@ TEST_P(StrictPeer, RecordsTheViolationAndAnswersStatus5) {
     Report out{};
     out[1] = GetParam().route;
     std::copy(GetParam().escaped.begin(), GetParam().escaped.end(), out.begin() + 2);
+    const auto queue = c.open_queue();
     ASSERT_TRUE(c.receive(out));
-    Report in{};
-    ASSERT_TRUE(c.answer(in));
-    EXPECT_EQ(in[1], 5);
+    const auto in = queue->take(Clock::now());
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->report[1], 5);
     EXPECT_EQ(c.violations().size(), 1u);
 }
 
@@ -129,8 +139,9 @@ TEST(SimulatedController, ReportOfWrongSizeIsAViolation) {
 }
 
 TEST(SimulatedController, FaultNamesRoundTrip) {
-    for (const char* name : {"status5", "wrong-code", "short", "garbage", "no-terminator",
-                             "write-fails", "read-fails", "unplugged", "latency"}) {
+    for (const char* name :
+         {"status5", "wrong-code", "short", "garbage", "no-terminator", "write-fails", "read-fails",
+          "unplugged", "latency", "stray", "wrong-plu", "bad-checksum", "stall"}) {
         const auto kind = fault_kind_from_name(name);
         ASSERT_TRUE(kind) << name;
         EXPECT_EQ(fault_kind_name(*kind), name);
@@ -147,11 +158,31 @@ TEST(SimulatedController, UnpluggedStaysUnplugged) {
     EXPECT_TRUE(p.send(20, open, 11));
     EXPECT_FALSE(p.send(20, open, 11));
     EXPECT_FALSE(p.send(20, open, 11));
-    Report in{};
-    EXPECT_FALSE(p.controller.answer(in));
+    EXPECT_TRUE(p.controller.unplugged());
 }
 
-// Only the lower bound is checked: a busy machine may deliver any answer late.
+// As hidraw does: each open handle gets its own copy of every answer, whoever asked.
+TEST(SimulatedController, EveryOpenQueueGetsEachAnswerStrayTwiceStallNever) {
+    Peer p;
+    auto other = p.controller.open_queue();
+    p.controller.inject(1, {FaultKind::stray});
+    p.controller.inject(2, {FaultKind::stall});
+    FrameBuffer open{};
+    build_opening_frame(open);
+    for (int i = 0; i < 3; ++i) {
+        Report out{};
+        FrameBuffer raw = open, escaped{};
+        checksum(11, raw);
+        escape(11, raw, escaped);
+        fill_output_report(20, escaped, out);
+        ASSERT_TRUE(p.controller.receive(out));
+    }
+    EXPECT_EQ(p.queue->size(), 3u);
+    EXPECT_EQ(other->size(), 3u);
+    other.reset();  // a closed handle gets nothing more
+    EXPECT_TRUE(p.controller.violations().empty());
+}
+
 TEST(SimulatedController, LatencyHoldsEachAnswerBackUntilItIsDue) {
     using namespace std::chrono;
     Peer p;
@@ -159,10 +190,11 @@ TEST(SimulatedController, LatencyHoldsEachAnswerBackUntilItIsDue) {
     p.controller.inject(2, {FaultKind::latency, milliseconds(10)});
     FrameBuffer open{};
     build_opening_frame(open);
-    for (const auto due : {milliseconds(15), milliseconds(15), milliseconds(25)}) {
+    for (const auto delay : {milliseconds(15), milliseconds(15), milliseconds(25)}) {
         const auto start = steady_clock::now();
         ASSERT_TRUE(p.send(20, open, 11));
-        EXPECT_GE(steady_clock::now() - start, due);
+        EXPECT_GE(p.due - start, delay);
+        EXPECT_LT(p.due - start, delay + milliseconds(5));
         EXPECT_EQ(p.in[1], 0);
     }
 }
