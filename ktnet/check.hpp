@@ -14,7 +14,7 @@ class App;
 namespace ktnet {
 
 struct CheckOptions {
-    std::vector<std::string> files;
+    std::vector<std::string> files{};
     bool json = false;
 };
 

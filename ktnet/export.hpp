@@ -14,8 +14,8 @@ class App;
 namespace ktnet {
 
 struct ExportOptions {
-    std::string source;  // a PLU file, or a scale written "1S1"
-    std::string output;  // empty: standard output
+    std::string source{};  // a PLU file, or a scale written "1S1"
+    std::string output{};  // empty: standard output
     std::string code_page = "1250";
     std::string separator = ";";
 };

@@ -14,8 +14,8 @@ class App;
 namespace ktnet {
 
 struct ImportOptions {
-    std::string input;
-    std::string output;
+    std::string input{};
+    std::string output{};
     std::string scale = "1S1";  // columns 0 to 8 of every line
     bool fill_zero = false;
     std::string code_page = "1250";
