@@ -25,4 +25,12 @@ void configure_standard_output() {
     if (KTNET_ISATTY(1)) std::cout.setf(std::ios::unitbuf);
 }
 
+bool standard_input_is_terminal() {
+    return KTNET_ISATTY(0) != 0;
+}
+
+bool standard_error_is_terminal() {
+    return KTNET_ISATTY(2) != 0;
+}
+
 }  // namespace ktnet

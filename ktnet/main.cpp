@@ -1,12 +1,21 @@
 // ktnet: the shop's jobs on PLU files and KT-NET scales, one subcommand each. Each subcommand
 // lives in its own file and adds itself to the command line with add_<name>.
 #include <CLI/CLI.hpp>
+#include <clocale>
 #include <iostream>
+#include <optional>
+#include <string>
 
+#include "backup.hpp"
 #include "check.hpp"
+#include "cli/console.hpp"
 #include "command.hpp"
+#include "compare.hpp"
 #include "export.hpp"
 #include "import.hpp"
+#include "link/platform_port.hpp"
+#include "load.hpp"
+#include "scan.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -14,16 +23,34 @@
 #endif
 
 int main(int argc, char** argv) {
+    // hidapi converts product strings with the C library's locale.
+    std::setlocale(LC_CTYPE, "");
 #ifdef _WIN32
     // The same bytes on every platform: CSV rows end in CR LF already, reports in LF.
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    CLI::App app{"ktnet: check, export and import PLU files of KT-NET scales.", "ktnet"};
+    CLI::App app{"ktnet: the shop's jobs on KT-NET scales and their PLU files.", "ktnet"};
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 success, 1 problems found in the data (nothing written), 2 a bad command "
-        "line or a file that cannot be read or written. 'ktnet SUBCOMMAND --help' tells more.");
+        "Exit status: 0 success, 1 problems found (in the data, or a scale that failed, or "
+        "sources that differ), 2 a bad command line, a file that cannot be read or written, or "
+        "no controller, 5 the controller is held by another run, 128+N stopped by signal N. "
+        "'ktnet SUBCOMMAND --help' tells more.");
+    ktnet::ShopEnvironment env;
+    env.open_port = [] { return ktnet::make_platform_port(); };
+    env.error_is_terminal = ktnet::standard_error_is_terminal();
+    env.input_is_terminal = ktnet::standard_input_is_terminal();
+    env.read_answer = []() -> std::optional<std::string> {
+        std::string line;
+        if (!std::getline(std::cin, line)) return std::nullopt;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    };
     ktnet::Command chosen;
+    ktnet::add_scan(app, chosen, env);
+    ktnet::add_backup(app, chosen, env);
+    ktnet::add_load(app, chosen, env);
+    ktnet::add_compare(app, chosen, env);
     ktnet::add_check(app, chosen);
     ktnet::add_export(app, chosen);
     ktnet::add_import(app, chosen);

@@ -1,0 +1,45 @@
+// Progress of the work on one scale after another, on standard error. On a terminal one line
+// per scale is updated in place (count/total, percent, records per second, time left); else a
+// plain line is written now and then, so logs stay readable.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace ktnet {
+
+class Progress {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // prefix starts every line ("ktnet backup"). period: between plain lines.
+    Progress(std::ostream& err, bool terminal, std::string prefix,
+             std::chrono::milliseconds period = std::chrono::seconds(5));
+
+    void start(std::string label, std::size_t total);
+    void step(std::size_t done);
+    // Ends the scale's line with its result ("ok", "failed: ...").
+    void finish(std::string_view result);
+
+    // "12 s", "1:05", "1:02:03".
+    static std::string duration_text(std::chrono::duration<double> d);
+
+private:
+    std::string line() const;
+    void show(bool final);
+
+    std::ostream& err_;
+    bool terminal_;
+    std::string prefix_;
+    std::chrono::milliseconds period_;
+    std::string label_;
+    std::size_t total_ = 0;
+    std::size_t done_ = 0;
+    Clock::time_point started_{};
+    Clock::time_point shown_{};
+};
+
+}  // namespace ktnet

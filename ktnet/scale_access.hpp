@@ -1,0 +1,74 @@
+// The controller for one ktnet run: found, held for this run alone (so two runs can never
+// interleave on it) and opened; and the reading of a range of records from one scale.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/hid_port.hpp"
+#include "link/session.hpp"
+#include "shop_environment.hpp"
+
+namespace CLI {
+class App;
+}
+
+namespace ktnet {
+
+// Statuses every subcommand that talks to scales may end with, beyond 0, 1 and 2.
+namespace ktnet_status {
+inline constexpr int controller_held = 5;  // another run holds the controller; nothing was sent
+}  // namespace ktnet_status
+
+// The options of every subcommand that talks to scales.
+struct DeviceOptions {
+    std::string shop{};             // --shop FILE; empty: the default place
+    unsigned timeout_ms = 10'000;   // --timeout: how long one answer may take
+    bool json = false;
+};
+
+// --shop, --timeout and --json, added to a subcommand.
+void add_device_options(CLI::App& sub, DeviceOptions& options, bool json);
+
+class Connection {
+public:
+    // Finds and holds the controller and sends the opening frame. Nothing, with a message in
+    // error and the exit status in status, when there is no controller or another run holds it.
+    [[nodiscard]] static std::unique_ptr<Connection> open(ShopEnvironment& env,
+                                                          std::chrono::milliseconds timeout,
+                                                          std::string& error, int& status);
+
+    Session& session() { return *session_; }
+    // The signal that asked the run to stop, or 0.
+    int stop_signal() const { return stop_signal_(); }
+
+private:
+    Connection(std::unique_ptr<HidPort> port, std::unique_ptr<Session> session,
+               std::function<int()> stop_signal)
+        : port_(std::move(port)), session_(std::move(session)), stop_signal_(std::move(stop_signal)) {}
+
+    std::unique_ptr<HidPort> port_;
+    std::unique_ptr<Session> session_;  // uses *port_
+    std::function<int()> stop_signal_;
+};
+
+struct RangeRead {
+    std::vector<RecordFrame> records;  // one per PLU read, in order
+    Answer failure{};                  // the answer that ended the read early, if it did
+    bool complete = false;
+};
+
+// Reads PLUs first to last from one scale, one request after another, stopping at the first
+// PLU that gets no valid answer or when the run is asked to stop. step(n) follows each record.
+[[nodiscard]] RangeRead read_range(Connection& connection, const ScaleAddress& scale,
+                                   std::uint32_t first, std::uint32_t last,
+                                   const std::function<void(std::size_t)>& step);
+
+// "no answer within the time-out", with the system's reason when there is one.
+std::string describe_failure(const Answer& answer);
+
+}  // namespace ktnet

@@ -1,0 +1,32 @@
+// ktnet scan [--channels LIST]: which scales answer on the bus, and how fast.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "command.hpp"
+#include "scale_access.hpp"
+
+namespace CLI {
+class App;
+}
+
+namespace ktnet {
+
+struct ScanOptions {
+    std::string channels = "1-4";
+    DeviceOptions device{};
+};
+
+// Asks every address of the channels (S1-S9, then T1-T9 on each) for PLU 1 and lists the
+// scales that answer, with their answer times. The first address that gets no answer at all
+// (rather than the controller's "no answer from the scale") ends the scan: the controller has
+// stopped answering, and asking on would cost a time-out per address. Returns 0 when every
+// address was asked, 2 when the scan could not be completed, 5 when another run holds the
+// controller, 128+N when signal N stopped it.
+int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out,
+             std::ostream& err);
+
+void add_scan(CLI::App& app, Command& chosen, ShopEnvironment& env);
+
+}  // namespace ktnet

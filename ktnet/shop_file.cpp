@@ -1,0 +1,233 @@
+#include "shop_file.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+
+#include "plu_files.hpp"
+
+namespace ktnet {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!s.empty() && space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && space(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+bool same_word(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+bool valid_name(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+    });
+}
+
+// "1S1-..." would read as a range.
+bool looks_like_range(std::string_view name) {
+    return name.size() > 3 && name[3] == '-' && ScaleAddress::parse(name.substr(0, 3));
+}
+
+std::optional<std::uint32_t> number(std::string_view text) {
+    std::uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        parts.push_back(trim(text.substr(start, end - start)));
+        if (end == std::string_view::npos) return parts;
+        start = end + 1;
+    }
+}
+
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+}
+
+// One item of a scale list: an address, a name, a range or "all"; appends its scales.
+std::string add_item(std::string_view item, const Shop& shop, std::vector<ScaleAddress>& out) {
+    if (item.empty()) return "an empty item in the list";
+    if (same_word(item, "all")) {
+        if (shop.scales.empty())
+            return "\"all\" needs a shop file that lists the scales (see --shop)";
+        for (const ShopScale& s : shop.scales) out.push_back(s.address);
+        return {};
+    }
+    if (const auto address = ScaleAddress::parse(item)) {
+        out.push_back(*address);
+        return {};
+    }
+    if (const std::size_t dash = item.find('-'); dash != std::string_view::npos) {
+        const auto from = ScaleAddress::parse(item.substr(0, dash));
+        std::string_view to = item.substr(dash + 1);
+        if (from) {
+            // "1S1-9" or "1S1-1S9": the end names the same channel and kind.
+            if (const auto end = ScaleAddress::parse(to)) {
+                if (end->channel() != from->channel() || end->kind() != from->kind())
+                    return fmt::format("the range {} must stay on one channel and kind", item);
+                to = to.substr(2);
+            }
+            const auto last = number(to);
+            if (!last || *last < 1 || *last > 9)
+                return fmt::format("the range {} must end in a number 1 to 9", item);
+            if (*last < from->number())
+                return fmt::format("the range {} runs downwards", item);
+            for (unsigned n = from->number(); n <= *last; ++n)
+                out.push_back(*ScaleAddress::make(from->channel(), from->kind(), n));
+            return {};
+        }
+    }
+    for (const ShopScale& s : shop.scales) {
+        if (same_word(s.name, item)) {
+            out.push_back(s.address);
+            return {};
+        }
+    }
+    return fmt::format(
+        "\"{}\" is neither a scale (channel 1-4, S or T, number 1-9: \"1S1\") nor a name in the "
+        "shop file",
+        item);
+}
+
+}  // namespace
+
+std::string Shop::name_of(const ScaleAddress& address) const {
+    for (const ShopScale& s : scales)
+        if (s.address == address) return s.name;
+    return {};
+}
+
+std::string Shop::label(const ScaleAddress& address) const {
+    const std::string name = name_of(address);
+    return name.empty() ? address.text() : address.text() + " " + name;
+}
+
+ShopParse parse_shop(std::string_view text) {
+    Shop shop;
+    std::size_t line_number = 0;
+    for (const std::string_view raw : split(text, '\n')) {
+        ++line_number;
+        const std::string_view line = trim(raw);
+        if (line.empty() || line.front() == '#') continue;
+        const std::size_t gap = line.find_first_of(" \t");
+        const std::string_view address_text = line.substr(0, gap);
+        const std::string_view name =
+            gap == std::string_view::npos ? std::string_view{} : trim(line.substr(gap));
+        const auto fail = [&](const std::string& why) {
+            return ShopParse{std::nullopt, fmt::format("line {}: {}", line_number, why)};
+        };
+        const auto address = ScaleAddress::parse(address_text);
+        if (!address) return fail(fmt::format("\"{}\" is not a scale address", address_text));
+        if (!name.empty() && (!valid_name(name) || ScaleAddress::parse(name) ||
+                              same_word(name, "all") || looks_like_range(name))) {
+            return fail(fmt::format(
+                "the name \"{}\" must be one word of letters, digits, '-', '_' or '.', and "
+                "neither an address nor \"all\"",
+                name));
+        }
+        for (const ShopScale& s : shop.scales) {
+            if (s.address == *address)
+                return fail(fmt::format("{} is listed twice", address->text()));
+            if (!name.empty() && same_word(s.name, name))
+                return fail(fmt::format("the name \"{}\" is given twice", name));
+        }
+        shop.scales.push_back({*address, std::string(name)});
+    }
+    return {std::move(shop), {}};
+}
+
+std::optional<std::filesystem::path> default_shop_path() {
+    if (auto chosen = environment("KTNET_SHOP")) return path_of(*chosen);
+#ifdef _WIN32
+    if (auto appdata = environment("APPDATA")) {
+        auto base = path_of(*appdata);
+        if (base) return *base / "ktnet" / "shop.txt";
+    }
+    return std::nullopt;
+#else
+    if (auto config = environment("XDG_CONFIG_HOME")) return std::filesystem::path(*config) / "ktnet" / "shop";
+    if (auto home = environment("HOME")) return std::filesystem::path(*home) / ".config" / "ktnet" / "shop";
+    return std::nullopt;
+#endif
+}
+
+ShopLoad load_shop(const std::string& option) {
+    std::optional<std::filesystem::path> path;
+    if (!option.empty()) {
+        path = path_of(option);
+        if (!path) return {std::nullopt, fmt::format("--shop {}: not a file name", option)};
+    } else {
+        path = default_shop_path();
+        std::error_code ec;
+        if (!path || !std::filesystem::exists(*path, ec)) return {Shop{}, {}};
+    }
+    const auto bytes = read_file_bytes(*path);
+    if (!bytes) return {std::nullopt, fmt::format("cannot read the shop file {}", path->string())};
+    ShopParse parsed = parse_shop(*bytes);
+    if (!parsed.shop) return {std::nullopt, fmt::format("{}: {}", path->string(), parsed.error)};
+    return {std::move(parsed.shop), {}};
+}
+
+ScaleSelection select_scales(std::string_view text, const Shop& shop) {
+    std::vector<ScaleAddress> all;
+    for (const std::string_view item : split(text, ',')) {
+        const std::string error = add_item(item, shop, all);
+        if (!error.empty()) return {{}, error};
+    }
+    ScaleSelection selection;
+    for (const ScaleAddress& a : all)
+        if (std::find(selection.scales.begin(), selection.scales.end(), a) ==
+            selection.scales.end())
+            selection.scales.push_back(a);
+    return selection;
+}
+
+std::optional<NumberRange> parse_number_range(std::string_view text, std::uint32_t lowest,
+                                              std::uint32_t highest) {
+    const std::size_t dash = text.find('-');
+    const auto first = number(trim(text.substr(0, dash)));
+    const auto last =
+        dash == std::string_view::npos ? first : number(trim(text.substr(dash + 1)));
+    if (!first || !last || *first < lowest || *first > *last || *last > highest)
+        return std::nullopt;
+    return NumberRange{*first, *last};
+}
+
+bool NumberSet::contains(std::uint32_t n) const {
+    return std::any_of(ranges.begin(), ranges.end(),
+                       [n](const NumberRange& r) { return n >= r.first && n <= r.last; });
+}
+
+NumberSet parse_number_set(std::string_view text, std::uint32_t lowest, std::uint32_t highest) {
+    NumberSet set;
+    for (const std::string_view item : split(text, ',')) {
+        const auto range = parse_number_range(item, lowest, highest);
+        if (!range) {
+            return {{},
+                    fmt::format("\"{}\" is not a number or a rising range A-B of numbers {} to {}",
+                                item, lowest, highest)};
+        }
+        set.ranges.push_back(*range);
+    }
+    return set;
+}
+
+}  // namespace ktnet

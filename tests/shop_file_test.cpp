@@ -1,0 +1,119 @@
+// Scales on the command line: addresses, lists, ranges, names and "all"; the shop file.
+#include "ktnet/shop_file.hpp"
+
+#include <gtest/gtest.h>
+
+namespace ktnet {
+namespace {
+
+constexpr std::string_view shop_text =
+    "# our shop\n"
+    "1S1 deli\r\n"
+    "1S2   bakery\n"
+    "\n"
+    "2T3 Fish.Counter\n"
+    "2S9\n";
+
+struct SelectCase {
+    const char* text;
+    const char* expected;  // the scales, "1S1 1S2"; or the start of the error
+    bool ok;
+};
+
+class SelectScales : public ::testing::TestWithParam<SelectCase> {};
+
+TEST_P(SelectScales, ChoosesTheScalesOrSaysWhyNot) {
+    const auto& c = GetParam();
+    const ShopParse shop = parse_shop(shop_text);
+    ASSERT_TRUE(shop.shop) << shop.error;
+    const ScaleSelection got = select_scales(c.text, *shop.shop);
+    if (!c.ok) {
+        EXPECT_TRUE(got.scales.empty());
+        EXPECT_TRUE(got.error.starts_with(c.expected)) << got.error;
+        return;
+    }
+    EXPECT_EQ(got.error, "");
+    std::string text;
+    for (const ScaleAddress& a : got.scales) text += (text.empty() ? "" : " ") + a.text();
+    EXPECT_EQ(text, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SelectScales,
+    ::testing::Values(SelectCase{"1S1", "1S1", true}, SelectCase{"4t9", "4T9", true},
+                      SelectCase{"1S1,1S2", "1S1 1S2", true},
+                      SelectCase{" 1S1 , 2T3 ", "1S1 2T3", true},
+                      SelectCase{"1S1-3", "1S1 1S2 1S3", true},
+                      SelectCase{"2T8-2T9", "2T8 2T9", true}, SelectCase{"3S5-5", "3S5", true},
+                      SelectCase{"deli", "1S1", true}, SelectCase{"DELI,fish.counter", "1S1 2T3", true},
+                      SelectCase{"all", "1S1 1S2 2T3 2S9", true},
+                      SelectCase{"1S2,all,1S1", "1S2 1S1 2T3 2S9", true},
+                      SelectCase{"1S1,deli,1S1-2", "1S1 1S2", true},
+                      SelectCase{"5S1", "\"5S1\" is neither", false},
+                      SelectCase{"1X1", "\"1X1\" is neither", false},
+                      SelectCase{"1S0", "\"1S0\" is neither", false},
+                      SelectCase{"1S10", "\"1S10\" is neither", false},
+                      SelectCase{"1S3-1", "the range 1S3-1 runs downwards", false},
+                      SelectCase{"1S1-0", "the range 1S1-0 must end", false},
+                      SelectCase{"1S1-12", "the range 1S1-12 must end", false},
+                      SelectCase{"1S1-2T3", "the range 1S1-2T3 must stay", false},
+                      SelectCase{"1S1-", "the range 1S1- must end", false},
+                      SelectCase{"1S1,,1S2", "an empty item", false},
+                      SelectCase{"", "an empty item", false},
+                      SelectCase{"butcher", "\"butcher\" is neither", false}));
+
+TEST(SelectScalesWithoutShop, AllNeedsAShopFile) {
+    EXPECT_TRUE(select_scales("all", Shop{}).error.starts_with("\"all\" needs a shop file"));
+}
+
+struct ShopCase {
+    const char* text;
+    const char* error;  // the start of it
+};
+
+class BadShopFile : public ::testing::TestWithParam<ShopCase> {};
+
+TEST_P(BadShopFile, SaysWhichLine) {
+    const ShopParse got = parse_shop(GetParam().text);
+    EXPECT_FALSE(got.shop);
+    EXPECT_TRUE(got.error.starts_with(GetParam().error)) << got.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadShopFile,
+    ::testing::Values(ShopCase{"1S1 deli\n9S1 x\n", "line 2: \"9S1\" is not a scale address"},
+                      ShopCase{"1S1 deli\n1S1 cheese\n", "line 2: 1S1 is listed twice"},
+                      ShopCase{"1S1 deli\n1S2 Deli\n", "line 2: the name \"Deli\" is given"},
+                      ShopCase{"1S1 my deli\n", "line 1: the name \"my deli\" must be"},
+                      ShopCase{"1S1 2T3\n", "line 1: the name \"2T3\" must be"},
+                      ShopCase{"1S1 all\n", "line 1: the name \"all\" must be"},
+                      ShopCase{"1S1 1S2-4\n", "line 1: the name \"1S2-4\" must be"},
+                      ShopCase{"1S1 a,b\n", "line 1: the name \"a,b\" must be"}));
+
+struct NumberSetCase {
+    const char* text;
+    std::vector<std::uint32_t> in, out;
+    bool ok;
+};
+
+class NumberSets : public ::testing::TestWithParam<NumberSetCase> {};
+
+TEST_P(NumberSets, HoldExactlyTheirNumbers) {
+    const auto& c = GetParam();
+    const NumberSet set = parse_number_set(c.text, 1, 999999);
+    EXPECT_EQ(set.error.empty(), c.ok) << set.error;
+    for (const auto n : c.in) EXPECT_TRUE(set.contains(n)) << n;
+    for (const auto n : c.out) EXPECT_FALSE(set.contains(n)) << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NumberSets,
+    ::testing::Values(NumberSetCase{"1-50,77", {1, 50, 77}, {0, 51, 76, 78}, true},
+                      NumberSetCase{"999999", {999999}, {999998}, true},
+                      NumberSetCase{"5-5", {5}, {4, 6}, true},
+                      NumberSetCase{"0", {}, {0}, false}, NumberSetCase{"1000000", {}, {}, false},
+                      NumberSetCase{"9-3", {}, {}, false}, NumberSetCase{"1,x", {}, {}, false},
+                      NumberSetCase{"-4", {}, {}, false}, NumberSetCase{"1-", {}, {}, false}));
+
+}  // namespace
+}  // namespace ktnet
