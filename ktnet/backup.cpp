@@ -29,8 +29,8 @@ struct ScaleResult {
 
 // Writes the lines under the temporary name, then renames them into place. False, with the
 // temporary file gone, when either step fails.
-bool store_backup(const std::filesystem::path& final_path,
-                  const std::vector<FormattedLine>& lines, std::string& why) {
+bool store_backup(const std::filesystem::path& final_path, const std::vector<FormattedLine>& lines,
+                  std::string& why) {
     std::filesystem::path partial = final_path;
     partial += ".partial";
     std::error_code ec;

@@ -96,13 +96,17 @@ PairComparison compare_sources(const CompareSource& a, const CompareSource& b) {
         const auto& [ra, ta] = ia->second;
         const auto& [rb, tb] = ib->second;
         PluDifference differ{ia->first}, known{ia->first};
-        for (const std::size_t f : differing_fields(ra, rb)) {
-            if (f == byte65_field) continue;  // compared as the lines show it, below
-            if (plu_fields[f].encoding == FieldEncoding::raw) {
-                differ.fields.push_back(
-                    {field_name(f), quoted(names.of(ra)), quoted(names.of(rb))});
-            } else {
-                differ.fields.push_back({field_name(f), field_text(ra, f), field_text(rb, f)});
+        const std::vector<std::size_t> fields = differing_fields(ra, rb);
+        if (!fields.empty()) {
+            const FormattedLine la = line_of(ra), lb = line_of(rb);
+            for (const std::size_t f : fields) {
+                if (f == byte65_field) continue;  // compared as the lines show it, below
+                if (plu_fields[f].encoding == FieldEncoding::raw) {
+                    differ.fields.push_back(
+                        {field_name(f), quoted(names.of(ra)), quoted(names.of(rb))});
+                } else {
+                    differ.fields.push_back({field_name(f), field_text(la, f), field_text(lb, f)});
+                }
             }
         }
         if (ta != tb) {
@@ -162,22 +166,26 @@ void print_pair(std::ostream& out, const CompareSource& a, const CompareSource& 
     if (c.equal()) {
         summary = fmt::format("equal ({} PLU{})", c.compared, c.compared == 1 ? "" : "s");
     } else {
-        summary = fmt::format("{} differ{}, {} only in {}, {} only in {}",
-                              c.differing.size() == 1 ? "1 PLU" : fmt::format("{} PLUs", c.differing.size()),
-                              c.differing.size() == 1 ? "s" : "", c.only_in_a.size(), a.label,
-                              c.only_in_b.size(), b.label);
+        summary = fmt::format(
+            "{} differ{}, {} only in {}, {} only in {}",
+            c.differing.size() == 1 ? "1 PLU" : fmt::format("{} PLUs", c.differing.size()),
+            c.differing.size() == 1 ? "s" : "", c.only_in_a.size(), a.label, c.only_in_b.size(),
+            b.label);
     }
     if (!c.known.empty()) {
         summary += fmt::format("; {} PLU{} with known format differences only a copy makes",
                                c.known.size(), c.known.size() == 1 ? "" : "s");
     }
-    out << fmt::format("{} <> {}: {}\n", a.label, b.label, summary);
+    // One buffer for the whole pair: thousands of differing PLUs print in one write.
+    fmt::memory_buffer text;
+    fmt::format_to(std::back_inserter(text), "{} <> {}: {}\n", a.label, b.label, summary);
     for (const PluDifference& d : c.differing) {
-        out << fmt::format("  PLU {}:", d.plu);
+        fmt::format_to(std::back_inserter(text), "  PLU {}:", d.plu);
         for (const FieldDifference& f : d.fields)
-            out << fmt::format(" {} {} | {};", f.field, f.a, f.b);
-        out << '\n';
+            fmt::format_to(std::back_inserter(text), " {} {} | {};", f.field, f.a, f.b);
+        text.push_back('\n');
     }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (!c.only_in_a.empty())
         out << fmt::format("  only in {}: PLU {}\n", a.label, plu_list(c.only_in_a));
     if (!c.only_in_b.empty())
@@ -269,8 +277,8 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
                 const RecordAnswer got = connection->session().read_record(*scales[i], plu);
                 if (!got.answer.accepted()) {
                     progress.finish("failed");
-                    return fail(fmt::format("{}: PLU {}: {}", label, plu,
-                                            describe_failure(got.answer)));
+                    return fail(
+                        fmt::format("{}: PLU {}: {}", label, plu, describe_failure(got.answer)));
                 }
                 records.push_back(got.record);
                 progress.step(records.size());

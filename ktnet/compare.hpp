@@ -30,14 +30,15 @@ struct CompareSource {
     bool scale = false;  // read from a scale (byte 36 is known), not from a file
     struct Entry {
         RecordFrame record{};
-        std::string byte65_text{};  // columns 118-119 as the file has them or the reader writes them
+        std::string
+            byte65_text{};  // columns 118-119 as the file has them or the reader writes them
     };
     std::map<std::uint32_t, Entry> records{};
 };
 
 struct FieldDifference {
-    std::string field;  // "c41_46", "name", "byte36"
-    std::string a, b;   // as the line shows them (a name in UTF-8)
+    std::string field;     // "c41_46", "name", "byte36"
+    std::string a, b;      // as the line shows them (a name in UTF-8)
     std::string reason{};  // for a known difference: why a faithful copy shows it
 };
 

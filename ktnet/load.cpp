@@ -40,7 +40,8 @@ struct ScaleResult {
 };
 
 std::string local_time(std::chrono::system_clock::time_point t, const char* format) {
-    return fmt::format(fmt::runtime(format), fmt::localtime(std::chrono::system_clock::to_time_t(t)));
+    return fmt::format(fmt::runtime(format),
+                       fmt::localtime(std::chrono::system_clock::to_time_t(t)));
 }
 
 // The lines the options choose, each checked; problems are reported on err.
@@ -51,9 +52,10 @@ std::optional<std::vector<Selected>> select_lines(const LoadOptions& options,
     if (!options.lines.empty()) {
         const auto range = parse_number_range(options.lines, 1, 0xFFFFFFFFu);
         if (!range || range->last > lines.size()) {
-            err << fmt::format("ktnet load: --lines {}: not a rising range A-B within the {} "
-                               "lines of {}\n",
-                               options.lines, lines.size(), options.file);
+            err << fmt::format(
+                "ktnet load: --lines {}: not a rising range A-B within the {} "
+                "lines of {}\n",
+                options.lines, lines.size(), options.file);
             status = ktnet_status::trouble;
             return std::nullopt;
         }
@@ -110,8 +112,7 @@ std::optional<std::vector<Selected>> select_lines(const LoadOptions& options,
 }
 
 // Asks on the terminal; false, with the status, when nothing is to be sent.
-bool confirmed(const LoadOptions& options, ShopEnvironment& env, std::ostream& err,
-               int& status) {
+bool confirmed(const LoadOptions& options, ShopEnvironment& env, std::ostream& err, int& status) {
     if (options.yes) return true;
     if (!env.input_is_terminal) {
         err << "ktnet load: nothing sent: standard input is not a terminal to ask on; add --yes "
@@ -174,15 +175,14 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     std::string names;
     for (const ScaleAddress& scale : targets.scales)
         names += (names.empty() ? "" : ", ") + shop.shop->label(scale);
-    err << fmt::format("ktnet load: {} record{} of {} to {} scale{} ({}){}{}\n", to_send,
-                       to_send == 1 ? "" : "s", options.file, targets.scales.size(),
-                       targets.scales.size() == 1 ? "" : "s", names,
-                       options.resume.empty()
-                           ? ""
-                           : fmt::format("; {} already done by {}",
-                                         selected->size() * targets.scales.size() - to_send,
-                                         options.resume),
-                       options.verify ? ", each read back" : "");
+    err << fmt::format(
+        "ktnet load: {} record{} of {} to {} scale{} ({}){}{}\n", to_send, to_send == 1 ? "" : "s",
+        options.file, targets.scales.size(), targets.scales.size() == 1 ? "" : "s", names,
+        options.resume.empty()
+            ? ""
+            : fmt::format("; {} already done by {}",
+                          selected->size() * targets.scales.size() - to_send, options.resume),
+        options.verify ? ", each read back" : "");
     if (to_send == 0) {
         err << "ktnet load: nothing left to send\n";
         return ktnet_status::success;
@@ -227,10 +227,9 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
             }
             std::string failure;
             if (!answer.accepted()) {
-                entry.result =
-                    answer.verdict == Answer::Verdict::refused ? "refused" : "no_answer";
-                failure = fmt::format("line {} (PLU {}) not taken after {} attempts: {}",
-                                      s->line, s->plu, entry.attempts, describe_failure(answer));
+                entry.result = answer.verdict == Answer::Verdict::refused ? "refused" : "no_answer";
+                failure = fmt::format("line {} (PLU {}) not taken after {} attempts: {}", s->line,
+                                      s->plu, entry.attempts, describe_failure(answer));
             } else if (options.verify) {
                 const RecordAnswer back = session.read_record(scale, s->plu);
                 if (!back.answer.accepted()) {
@@ -272,12 +271,12 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
         results.push_back(r);
         if (!r.ok && r.result.starts_with("cannot write the log")) break;
     }
-    status = stopped != 0 ? exit_status::stopped_by(stopped)
-             : std::all_of(results.begin(), results.end(),
-                           [](const ScaleResult& r) { return r.ok; }) &&
-                     results.size() == targets.scales.size()
-                 ? ktnet_status::success
-                 : ktnet_status::problems;
+    status =
+        stopped != 0 ? exit_status::stopped_by(stopped)
+        : std::all_of(results.begin(), results.end(), [](const ScaleResult& r) { return r.ok; }) &&
+                results.size() == targets.scales.size()
+            ? ktnet_status::success
+            : ktnet_status::problems;
 
     if (options.device.json) {
         nlohmann::json list = nlohmann::json::array();

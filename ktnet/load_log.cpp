@@ -10,9 +10,9 @@ namespace ktnet {
 
 std::string log_line(const LogEntry& e) {
     // Ordered as documented: time first, the result last but one.
-    nlohmann::ordered_json j = {{"time", e.time},     {"scale", e.scale},   {"line", e.line},
-                        {"plu", e.plu},       {"name", e.name},     {"result", e.result},
-                        {"attempts", e.attempts}};
+    nlohmann::ordered_json j = {{"time", e.time},        {"scale", e.scale}, {"line", e.line},
+                                {"plu", e.plu},          {"name", e.name},   {"result", e.result},
+                                {"attempts", e.attempts}};
     if (!e.fields.empty()) j["fields"] = e.fields;
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
 }
@@ -43,8 +43,9 @@ LogRead read_done_entries(const std::filesystem::path& path) {
             if (e.done()) read.done.push_back(std::move(e));
         } catch (const nlohmann::json::exception&) {
             if (end == bytes->size()) continue;  // the partial last line of a killed run
-            return {{}, fmt::format("{}: line {} is not a line of a load's log", path.string(),
-                                    number)};
+            return {
+                {},
+                fmt::format("{}: line {} is not a line of a load's log", path.string(), number)};
         }
     }
     return read;

@@ -41,8 +41,9 @@ std::string Progress::line() const {
     std::string text = fmt::format("{}: {}: {}/{} {:.0f}% {:.1f} rec/s", prefix_, label_, done_,
                                    total_, percent, rate);
     if (rate > 0 && done_ < total_) {
-        text += ", " + duration_text(std::chrono::duration<double>(
-                           static_cast<double>(total_ - done_) / rate)) +
+        text += ", " +
+                duration_text(
+                    std::chrono::duration<double>(static_cast<double>(total_ - done_) / rate)) +
                 " left";
     }
     return text;
@@ -69,8 +70,8 @@ void Progress::step(std::size_t done) {
 
 void Progress::finish(std::string_view result) {
     const std::chrono::duration<double> spent = Clock::now() - started_;
-    const std::string text = fmt::format("{}: {}: {}/{} in {}, {}", prefix_, label_, done_,
-                                         total_, duration_text(spent), result);
+    const std::string text = fmt::format("{}: {}: {}/{} in {}, {}", prefix_, label_, done_, total_,
+                                         duration_text(spent), result);
     if (terminal_) err_ << "\r\x1b[K";
     err_ << text << '\n';
     err_.flush();

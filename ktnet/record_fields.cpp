@@ -14,11 +14,18 @@ const std::string& field_name(std::size_t field) {
     return csv_column_names().at(field);
 }
 
-std::string field_text(const RecordFrame& record, std::size_t field) {
+FormattedLine line_of(const RecordFrame& record) {
     // Columns 0-8 are not part of any field, so any scale serves.
-    const FormattedLine line = format_line(*ScaleAddress::make(1, 'S', 1), record);
+    return format_line(*ScaleAddress::make(1, 'S', 1), record);
+}
+
+std::string field_text(const FormattedLine& line, std::size_t field) {
     const PluField& f = plu_fields.at(field);
     return std::string(line.begin() + f.column, line.begin() + f.column + field_width(f));
+}
+
+std::string field_text(const RecordFrame& record, std::size_t field) {
+    return field_text(line_of(record), field);
 }
 
 std::vector<std::size_t> differing_fields(const RecordFrame& a, const RecordFrame& b) {

@@ -11,14 +11,19 @@
 #include "code_page.hpp"
 #include "link/frame.hpp"
 #include "plu/field_table.hpp"
+#include "plu/plu_line.hpp"
 
 namespace ktnet {
 
 // The field's name: its index in plu_fields.
 const std::string& field_name(std::size_t field);
 
-// The field's columns as the reader writes them for this record.
+// The field's columns as the reader writes them for this record, or as a line holds them.
 std::string field_text(const RecordFrame& record, std::size_t field);
+std::string field_text(const FormattedLine& line, std::size_t field);
+
+// The record as the reader writes it; columns 0-8 are not part of any field.
+FormattedLine line_of(const RecordFrame& record);
 
 // The fields (indexes into plu_fields) whose frame bytes differ.
 std::vector<std::size_t> differing_fields(const RecordFrame& a, const RecordFrame& b);

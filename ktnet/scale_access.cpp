@@ -10,16 +10,15 @@ void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
     sub.add_option("--shop", options.shop,
                    "the shop file naming the scales (default: $KTNET_SHOP, else "
                    "~/.config/ktnet/shop; %APPDATA%\\ktnet\\shop.txt on Windows)");
-    sub.add_option("--timeout", options.timeout_ms,
-                   "how long one answer may take, in milliseconds")
+    sub.add_option("--timeout", options.timeout_ms, "how long one answer may take, in milliseconds")
         ->capture_default_str()
         ->check(CLI::Range(100u, 600'000u));
     if (json) sub.add_flag("--json", options.json, "machine-readable output for scripts");
 }
 
 std::unique_ptr<Connection> Connection::open(ShopEnvironment& env,
-                                             std::chrono::milliseconds timeout,
-                                             std::string& error, int& status) {
+                                             std::chrono::milliseconds timeout, std::string& error,
+                                             int& status) {
     auto port = env.open_port();
     auto stop_signal = env.context.stop_signal;
     auto session = std::make_unique<Session>(

@@ -26,8 +26,8 @@ inline constexpr int controller_held = 5;  // another run holds the controller; 
 
 // The options of every subcommand that talks to scales.
 struct DeviceOptions {
-    std::string shop{};             // --shop FILE; empty: the default place
-    unsigned timeout_ms = 10'000;   // --timeout: how long one answer may take
+    std::string shop{};            // --shop FILE; empty: the default place
+    unsigned timeout_ms = 10'000;  // --timeout: how long one answer may take
     bool json = false;
 };
 
@@ -49,7 +49,9 @@ public:
 private:
     Connection(std::unique_ptr<HidPort> port, std::unique_ptr<Session> session,
                std::function<int()> stop_signal)
-        : port_(std::move(port)), session_(std::move(session)), stop_signal_(std::move(stop_signal)) {}
+        : port_(std::move(port)),
+          session_(std::move(session)),
+          stop_signal_(std::move(stop_signal)) {}
 
     std::unique_ptr<HidPort> port_;
     std::unique_ptr<Session> session_;  // uses *port_

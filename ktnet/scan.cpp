@@ -102,12 +102,9 @@ int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out
                               {"name", shop.shop->name_of(f.address)},
                               {"answer_ms", f.answer_ms}});
         }
-        const nlohmann::json doc = {{"scales", scales},
-                                    {"asked", asked},
-                                    {"addresses", all.size()},
-                                    {"complete", stopped.empty()},
-                                    {"seconds", total.count()},
-                                    {"status", status}};
+        const nlohmann::json doc = {{"scales", scales},         {"asked", asked},
+                                    {"addresses", all.size()},  {"complete", stopped.empty()},
+                                    {"seconds", total.count()}, {"status", status}};
         out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return status;
     }

@@ -41,8 +41,7 @@ bool looks_like_range(std::string_view name) {
 std::optional<std::uint32_t> number(std::string_view text) {
     std::uint32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
@@ -88,8 +87,7 @@ std::string add_item(std::string_view item, const Shop& shop, std::vector<ScaleA
             const auto last = number(to);
             if (!last || *last < 1 || *last > 9)
                 return fmt::format("the range {} must end in a number 1 to 9", item);
-            if (*last < from->number())
-                return fmt::format("the range {} runs downwards", item);
+            if (*last < from->number()) return fmt::format("the range {} runs downwards", item);
             for (unsigned n = from->number(); n <= *last; ++n)
                 out.push_back(*ScaleAddress::make(from->channel(), from->kind(), n));
             return {};
@@ -163,8 +161,10 @@ std::optional<std::filesystem::path> default_shop_path() {
     }
     return std::nullopt;
 #else
-    if (auto config = environment("XDG_CONFIG_HOME")) return std::filesystem::path(*config) / "ktnet" / "shop";
-    if (auto home = environment("HOME")) return std::filesystem::path(*home) / ".config" / "ktnet" / "shop";
+    if (auto config = environment("XDG_CONFIG_HOME"))
+        return std::filesystem::path(*config) / "ktnet" / "shop";
+    if (auto home = environment("HOME"))
+        return std::filesystem::path(*home) / ".config" / "ktnet" / "shop";
     return std::nullopt;
 #endif
 }
@@ -204,8 +204,7 @@ std::optional<NumberRange> parse_number_range(std::string_view text, std::uint32
                                               std::uint32_t highest) {
     const std::size_t dash = text.find('-');
     const auto first = number(trim(text.substr(0, dash)));
-    const auto last =
-        dash == std::string_view::npos ? first : number(trim(text.substr(dash + 1)));
+    const auto last = dash == std::string_view::npos ? first : number(trim(text.substr(dash + 1)));
     if (!first || !last || *first < lowest || *first > *last || *last > highest)
         return std::nullopt;
     return NumberRange{*first, *last};

@@ -40,27 +40,26 @@ TEST_P(SelectScales, ChoosesTheScalesOrSaysWhyNot) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SelectScales,
-    ::testing::Values(SelectCase{"1S1", "1S1", true}, SelectCase{"4t9", "4T9", true},
-                      SelectCase{"1S1,1S2", "1S1 1S2", true},
-                      SelectCase{" 1S1 , 2T3 ", "1S1 2T3", true},
-                      SelectCase{"1S1-3", "1S1 1S2 1S3", true},
-                      SelectCase{"2T8-2T9", "2T8 2T9", true}, SelectCase{"3S5-5", "3S5", true},
-                      SelectCase{"deli", "1S1", true}, SelectCase{"DELI,fish.counter", "1S1 2T3", true},
-                      SelectCase{"all", "1S1 1S2 2T3 2S9", true},
-                      SelectCase{"1S2,all,1S1", "1S2 1S1 2T3 2S9", true},
-                      SelectCase{"1S1,deli,1S1-2", "1S1 1S2", true},
-                      SelectCase{"5S1", "\"5S1\" is neither", false},
-                      SelectCase{"1X1", "\"1X1\" is neither", false},
-                      SelectCase{"1S0", "\"1S0\" is neither", false},
-                      SelectCase{"1S10", "\"1S10\" is neither", false},
-                      SelectCase{"1S3-1", "the range 1S3-1 runs downwards", false},
-                      SelectCase{"1S1-0", "the range 1S1-0 must end", false},
-                      SelectCase{"1S1-12", "the range 1S1-12 must end", false},
-                      SelectCase{"1S1-2T3", "the range 1S1-2T3 must stay", false},
-                      SelectCase{"1S1-", "the range 1S1- must end", false},
-                      SelectCase{"1S1,,1S2", "an empty item", false},
-                      SelectCase{"", "an empty item", false},
-                      SelectCase{"butcher", "\"butcher\" is neither", false}));
+    ::testing::Values(
+        SelectCase{"1S1", "1S1", true}, SelectCase{"4t9", "4T9", true},
+        SelectCase{"1S1,1S2", "1S1 1S2", true}, SelectCase{" 1S1 , 2T3 ", "1S1 2T3", true},
+        SelectCase{"1S1-3", "1S1 1S2 1S3", true}, SelectCase{"2T8-2T9", "2T8 2T9", true},
+        SelectCase{"3S5-5", "3S5", true}, SelectCase{"deli", "1S1", true},
+        SelectCase{"DELI,fish.counter", "1S1 2T3", true},
+        SelectCase{"all", "1S1 1S2 2T3 2S9", true},
+        SelectCase{"1S2,all,1S1", "1S2 1S1 2T3 2S9", true},
+        SelectCase{"1S1,deli,1S1-2", "1S1 1S2", true},
+        SelectCase{"5S1", "\"5S1\" is neither", false},
+        SelectCase{"1X1", "\"1X1\" is neither", false},
+        SelectCase{"1S0", "\"1S0\" is neither", false},
+        SelectCase{"1S10", "\"1S10\" is neither", false},
+        SelectCase{"1S3-1", "the range 1S3-1 runs downwards", false},
+        SelectCase{"1S1-0", "the range 1S1-0 must end", false},
+        SelectCase{"1S1-12", "the range 1S1-12 must end", false},
+        SelectCase{"1S1-2T3", "the range 1S1-2T3 must stay", false},
+        SelectCase{"1S1-", "the range 1S1- must end", false},
+        SelectCase{"1S1,,1S2", "an empty item", false}, SelectCase{"", "an empty item", false},
+        SelectCase{"butcher", "\"butcher\" is neither", false}));
 
 TEST(SelectScalesWithoutShop, AllNeedsAShopFile) {
     EXPECT_TRUE(select_scales("all", Shop{}).error.starts_with("\"all\" needs a shop file"));
@@ -110,10 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
     Table, NumberSets,
     ::testing::Values(NumberSetCase{"1-50,77", {1, 50, 77}, {0, 51, 76, 78}, true},
                       NumberSetCase{"999999", {999999}, {999998}, true},
-                      NumberSetCase{"5-5", {5}, {4, 6}, true},
-                      NumberSetCase{"0", {}, {0}, false}, NumberSetCase{"1000000", {}, {}, false},
-                      NumberSetCase{"9-3", {}, {}, false}, NumberSetCase{"1,x", {}, {}, false},
-                      NumberSetCase{"-4", {}, {}, false}, NumberSetCase{"1-", {}, {}, false}));
+                      NumberSetCase{"5-5", {5}, {4, 6}, true}, NumberSetCase{"0", {}, {0}, false},
+                      NumberSetCase{"1000000", {}, {}, false}, NumberSetCase{"9-3", {}, {}, false},
+                      NumberSetCase{"1,x", {}, {}, false}, NumberSetCase{"-4", {}, {}, false},
+                      NumberSetCase{"1-", {}, {}, false}));
 
 }  // namespace
 }  // namespace ktnet

@@ -53,12 +53,12 @@ protected:
         }
         write_bytes(dir / "shop", text);
         env.open_port = [this] { return std::make_unique<LentPort>(port); };
-        env.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(24 * 20000)); };
+        env.now = [] {
+            return std::chrono::system_clock::time_point(std::chrono::hours(24 * 20000));
+        };
     }
 
-    DeviceOptions device(bool json = false) const {
-        return {(dir / "shop").string(), 1000, json};
-    }
+    DeviceOptions device(bool json = false) const { return {(dir / "shop").string(), 1000, json}; }
 
     template <typename Options, typename F>
     Outcome run(F command, const Options& options) {
@@ -136,8 +136,8 @@ TEST_F(Shop, BackupKeepsAFailedScalesLastBackupAndGoesOn) {
     write_bytes(old_file, "last week's backup");
     // The 25th exchange is 1S2's fifth PLU.
     controller.inject(25, {sim::FaultKind::status5});
-    const Outcome r = run(run_backup, BackupOptions{"deli,bakery,1T1", "1-20", dir.path().string(),
-                                                    device(true)});
+    const Outcome r = run(
+        run_backup, BackupOptions{"deli,bakery,1T1", "1-20", dir.path().string(), device(true)});
     EXPECT_EQ(r.status, 1) << r.err;
     const auto doc = nlohmann::json::parse(r.out);
     EXPECT_EQ(doc["scales"][0]["ok"], true);
