@@ -1,5 +1,7 @@
 #include "code_page.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -51,7 +53,7 @@ std::optional<CodePageName> parse_code_page_name(std::string_view text) {
 std::optional<CodePage> CodePage::open(std::string_view text, std::string& error) {
     const auto name = parse_code_page_name(text);
     if (!name) {
-        error = "'" + std::string(text) + "' is not a code page name (for example 1250 or cp852)";
+        error = fmt::format("'{}' is not a code page name (for example 1250 or cp852)", text);
         return std::nullopt;
     }
     const auto characters = decode_each_byte(*name, error);

@@ -36,7 +36,7 @@ class CodePage {
 public:
     // The code page named by text, e.g. "1250". Fails with the reason in error.
     [[nodiscard]] static std::optional<CodePage> open(std::string_view text, std::string& error);
-    // From characters already known (the tests use this to stand for any code page).
+    // A code page whose characters are already known.
     CodePage(std::string label, const ByteCharacters& characters);
 
     const std::string& label() const { return label_; }

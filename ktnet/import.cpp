@@ -19,10 +19,10 @@ namespace {
 std::string place(const CellProblem& p) {
     std::string where = fmt::format("row {}", p.row);
     if (p.column != static_cast<std::size_t>(-1)) {
-        where += ", column " + column_letters(p.column);
-        if (!p.column_name.empty()) where += " (" + p.column_name + ")";
+        where += fmt::format(", column {}", column_letters(p.column));
+        if (!p.column_name.empty()) where += fmt::format(" ({})", p.column_name);
     } else if (!p.column_name.empty()) {
-        where += ", column " + p.column_name;
+        where += fmt::format(", column {}", p.column_name);
     }
     return where;
 }

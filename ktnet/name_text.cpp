@@ -1,9 +1,9 @@
 #include "name_text.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <vector>
-
-#include "plu/line_check.hpp"
 
 namespace ktnet {
 
@@ -85,7 +85,7 @@ std::string name_to_text(std::span<const std::uint8_t> name, const CodePage& cod
         } else if (c && !invisible(*c)) {
             append_utf8(text, *c);
         } else {
-            text += "\\x" + hex_byte(b).substr(2);
+            text += fmt::format("\\x{:02X}", b);
         }
     }
     return text;
@@ -117,7 +117,7 @@ std::optional<NameBytes> text_to_name(std::string_view text, const CodePage& cod
         }
         const auto b = code_page.byte(*c);
         if (!b) {
-            problem = quoted(*c) + " cannot be written in " + code_page.label();
+            problem = fmt::format("{} cannot be written in {}", quoted(*c), code_page.label());
             return std::nullopt;
         }
         bytes.push_back(*b);
@@ -133,8 +133,8 @@ std::optional<NameBytes> text_to_name(std::string_view text, const CodePage& cod
         }
     }
     if (bytes.size() > name_length) {
-        problem = "the name takes " + std::to_string(bytes.size()) + " bytes in " +
-                  code_page.label() + ", more than 24";
+        problem = fmt::format("the name takes {} bytes in {}, more than 24", bytes.size(),
+                              code_page.label());
         return std::nullopt;
     }
     NameBytes name;

@@ -1,5 +1,7 @@
 #include "plu_csv.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -33,9 +35,7 @@ std::string column_name(const PluField& f) {
     if (is_plu(f)) return "plu";
     if (is_name(f)) return "name";
     const std::size_t last = f.column + field_width(f) - 1;
-    std::string name = "c" + std::to_string(f.column);
-    if (last != f.column) name += "_" + std::to_string(last);
-    return name;
+    return last == f.column ? fmt::format("c{}", f.column) : fmt::format("c{}_{}", f.column, last);
 }
 
 int digit_at(std::string_view line, std::size_t column) {
@@ -59,7 +59,7 @@ std::optional<std::string> export_row(std::string_view line, const CodePage& cod
     if (line.empty()) return "the line is empty";
     if (line.front() == '\0') return "the line begins with a NUL byte";
     if (line.size() > max_line_length)
-        return "the line is " + std::to_string(line.size()) + " characters long, over 142";
+        return fmt::format("the line is {} characters long, over 142", line.size());
     if (const auto fault = find_number_column_fault(line)) return describe(*fault);
 
     const std::string columns = padded_columns(line);
@@ -84,9 +84,8 @@ std::optional<std::string> export_row(std::string_view line, const CodePage& cod
             case FieldEncoding::decimal_out_bcd_in: {
                 const int value = 10 * digit_at(text, 0) + digit_at(text, 1);
                 if (value > 255) {
-                    return "columns " + std::to_string(f.column) + "-" +
-                           std::to_string(f.column + 1) + " hold \"" + std::string(text) + "\", " +
-                           std::to_string(value) + ": more than a byte holds";
+                    return fmt::format("columns {}-{} hold \"{}\", {}: more than a byte holds",
+                                       f.column, f.column + 1, text, value);
                 }
                 row.push_back(std::to_string(value));
                 break;
@@ -132,7 +131,7 @@ std::optional<std::string> store_value(const PluField& f, std::string_view cell,
         return std::nullopt;
     }
     const std::string_view value = trimmed(cell);
-    const std::string shown = "\"" + std::string(value) + "\"";
+    const std::string shown = fmt::format("\"{}\"", value);
     if (value.empty()) return std::string("the value is missing");
     if (is_plu(f)) {
         const auto v = whole_number(value, 999999);
@@ -152,9 +151,10 @@ std::optional<std::string> store_value(const PluField& f, std::string_view cell,
                               return admits(ColumnRule::bcd, static_cast<std::uint8_t>(c));
                           });
         if (!fits) {
-            return shown + " does not fit: write up to " + std::to_string(width) +
-                   " digits (or, for 10 to 15, exactly " + std::to_string(width) +
-                   " characters 0-9 and :;<=>?)";
+            return fmt::format(
+                "{} does not fit: write up to {} digits (or, for 10 to 15, exactly {} characters "
+                "0-9 and :;<=>?)",
+                shown, width, width);
         }
         for (std::size_t i = 0; i < f.bytes; ++i) {
             byte[i] = static_cast<std::uint8_t>(16 * (text[2 * i] - '0') + (text[2 * i + 1] - '0'));
@@ -164,9 +164,9 @@ std::optional<std::string> store_value(const PluField& f, std::string_view cell,
     const auto v = whole_number(value, 255);
     if (!v) return shown + " is not a whole number from 0 to 255";
     if (f.encoding == FieldEncoding::digit && (*v == digit_line_feed || *v == digit_end_mark)) {
-        return std::to_string(*v) + " cannot be kept in a PLU file: this column would hold " +
-               (*v == digit_line_feed ? "a line feed, which splits the line"
-                                      : "the byte 0x1A, which ends the file");
+        return fmt::format("{} cannot be kept in a PLU file: this column would hold {}", *v,
+                           *v == digit_line_feed ? "a line feed, which splits the line"
+                                                 : "the byte 0x1A, which ends the file");
     }
     *byte = static_cast<std::uint8_t>(*v);
     return std::nullopt;
@@ -186,18 +186,21 @@ Layout read_header(const CsvRow& header, const ImportSettings& options,
     layout.named.assign(layout.width, false);
     const auto& names = csv_column_names();
     for (std::size_t i = 0; i < header.fields.size(); ++i) {
-        const std::string_view name = trimmed(header.fields[i]);
+        std::string name(trimmed(header.fields[i]));
         if (name.empty()) continue;  // a column a spreadsheet added; its cells must stay empty
+        for (char& c : name) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');  // "PLU" is plu
+        }
         layout.named[i] = true;
         const auto it = std::find(names.begin(), names.end(), name);
         if (it == names.end()) {
-            problems.push_back({header.number, i, std::string(name),
+            problems.push_back({header.number, i, name,
                                 "unknown column: the columns are plu, name, c41_46 ... c139"});
             continue;
         }
         std::size_t& source = layout.source[static_cast<std::size_t>(it - names.begin())];
         if (source != npos) {
-            problems.push_back({header.number, i, std::string(name), "the column is repeated"});
+            problems.push_back({header.number, i, name, "the column is repeated"});
             continue;
         }
         source = i;
@@ -288,8 +291,7 @@ CsvImport import_csv(std::string_view text, const CodePage& code_page,
         const auto [it, added] = row_of_plu.emplace(number, row.number);
         if (!added) {
             problems.push_back({row.number, layout.source[0], names[0],
-                                "PLU " + std::to_string(number) + " is on row " +
-                                    std::to_string(it->second) + " as well"});
+                                fmt::format("PLU {} is on row {} as well", number, it->second)});
             continue;
         }
         result.lines.push_back(format_line(options.scale, record));

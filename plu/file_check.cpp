@@ -33,20 +33,19 @@ ColumnKind kind_at(std::size_t column) {
 
 // "the name holds X at column 23" or "column 84 holds X (a Digit setting of 218)".
 std::string holds(std::size_t column, char byte, std::string_view what) {
-    const std::string at = " at column " + std::to_string(column);
+    const std::string number = std::to_string(column);
     switch (kind_at(column)) {
         case ColumnKind::name:
-            return "the name holds " + std::string(what) + at;
-        case ColumnKind::digit:
-            return "column " + std::to_string(column) + " holds " + std::string(what) +
-                   " (a Digit setting of " +
-                   std::to_string(
-                       static_cast<std::uint8_t>(static_cast<std::uint8_t>(byte) - '0')) +
-                   ")";
+            return join({"the name holds ", what, " at column ", number});
+        case ColumnKind::digit: {
+            const auto setting = static_cast<std::uint8_t>(static_cast<std::uint8_t>(byte) - '0');
+            return join({"column ", number, " holds ", what, " (a Digit setting of ",
+                         std::to_string(setting), ")"});
+        }
         case ColumnKind::other:
             break;
     }
-    return "the line holds " + std::string(what) + at;
+    return join({"the line holds ", what, " at column ", number});
 }
 
 // The lines of a text as the programs read them: each LF ends a line, a CR just before it is
@@ -113,8 +112,8 @@ void Checker::check_record(std::string_view record, std::size_t line) {
             std::string digits = std::to_string(number);
             digits.insert(0, field_width(plu) - digits.size(), '0');
             add(line, plu.column, FindingKind::duplicate_plu,
-                "PLU " + digits + " is on line " + std::to_string(first) +
-                    " as well: the later line replaces it in the scale");
+                join({"PLU ", digits, " is on line ", std::to_string(first),
+                      " as well: the later line replaces it in the scale"}));
         } else {
             first = static_cast<std::uint32_t>(line);
         }
@@ -126,21 +125,23 @@ void Checker::check_record(std::string_view record, std::size_t line) {
             const std::string back{static_cast<char>('0' + *stored / 10),
                                    static_cast<char>('0' + *stored % 10)};
             add(line, 118, FindingKind::byte65_changes,
-                "columns 118-119 hold \"" + text + "\", which ldk sends as the byte " +
-                    hex_byte(*stored) + ": a copy read back from the scale shows \"" + back +
-                    "\" (only 00 to 09 survive)");
+                join({"columns 118-119 hold \"", text, "\", which ldk sends as the byte ",
+                      hex_byte(*stored), ": a copy read back from the scale shows \"", back,
+                      "\" (only 00 to 09 survive)"}));
         }
     }
     if (const auto column = find_utf8_in_name(record)) {
-        const std::size_t length = static_cast<std::uint8_t>(record[*column]) >= 0xE0 ? 3 : 2;
+        const auto lead = static_cast<std::uint8_t>(record[*column]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
         std::string bytes;
         for (std::size_t k = 0; k < length && *column + k < record.size(); ++k) {
-            bytes += (k ? " " : "") + show_byte(static_cast<std::uint8_t>(record[*column + k]));
+            if (k > 0) bytes += ' ';
+            bytes += show_byte(static_cast<std::uint8_t>(record[*column + k]));
         }
         add(line, *column, FindingKind::utf8_name,
-            "the name looks like UTF-8 text (" + bytes + " at column " + std::to_string(*column) +
-                "): the scales use a single-byte code page, where such a letter takes two or "
-                "more columns");
+            join({"the name looks like UTF-8 text (", bytes, " at column ", std::to_string(*column),
+                  "): the scales use a single-byte code page, where such a letter takes two or "
+                  "more columns"}));
     }
 }
 
@@ -159,14 +160,15 @@ std::vector<Finding> Checker::run(std::string_view content, std::size_t text_siz
         }
         if (line.size() > max_line_length) {
             add(number, max_line_length, FindingKind::too_long,
-                "the line is " + std::to_string(line.size()) +
-                    " characters long: ldk stops at a line over 142");
+                join({"the line is ", std::to_string(line.size()),
+                      " characters long: ldk stops at a line over 142"}));
         } else if (line.size() < line_columns && !cut_by_mark) {
             if (const auto end = split_end(i)) {
                 const std::size_t column = line.size();
                 add(number, column, FindingKind::split_record,
-                    holds(column, '\n', "a line feed") + ", which splits this record over lines " +
-                        std::to_string(number) + " to " + std::to_string(*end + 1));
+                    join({holds(column, '\n', "a line feed"),
+                          ", which splits this record over lines ", std::to_string(number), " to ",
+                          std::to_string(*end + 1)}));
                 std::string joined(line);
                 for (std::size_t j = i + 1; j <= *end; ++j) (joined += '\n') += lines_[j];
                 check_record(joined, number);
@@ -174,9 +176,9 @@ std::vector<Finding> Checker::run(std::string_view content, std::size_t text_siz
                 continue;
             }
             add(number, line.size(), FindingKind::cut_short,
-                "the line ends at column " + std::to_string(line.size()) +
-                    ", before column 140: ldk reads the missing number columns as 0 and the "
-                    "name as spaces");
+                join({"the line ends at column ", std::to_string(line.size()),
+                      ", before column 140: ldk reads the missing number columns as 0 and the "
+                      "name as spaces"}));
         }
         check_record(line, number);
         ++i;
@@ -189,9 +191,10 @@ std::vector<Finding> Checker::run(std::string_view content, std::size_t text_siz
         const std::size_t after = content.size() - text_size - 1;
         if (mid_line || after > 0) {
             add(line, column, FindingKind::end_of_file_mark,
-                holds(column, end_of_file_mark, "a 0x1A byte") +
-                    ", which ends the file: ldk never reads the " +
-                    (after > 0 ? std::to_string(after) + " bytes after it" : "rest of this line"));
+                join({holds(column, end_of_file_mark, "a 0x1A byte"),
+                      ", which ends the file: ldk never reads the ",
+                      after > 0 ? std::to_string(after) : "rest of this line",
+                      after > 0 ? " bytes after it" : ""}));
         }
     }
     std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {

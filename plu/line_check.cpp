@@ -67,9 +67,15 @@ std::string show_byte(std::uint8_t b) {
     return hex_byte(b);
 }
 
+std::string join(std::initializer_list<std::string_view> pieces) {
+    std::string s;
+    for (const std::string_view piece : pieces) s += piece;
+    return s;
+}
+
 std::string describe(const NumberColumnFault& fault) {
-    return "column " + std::to_string(fault.column) + " holds " + show_byte(fault.byte) +
-           " where " + std::string(fault.expected) + " belongs";
+    return join({"column ", std::to_string(fault.column), " holds ", show_byte(fault.byte),
+                 " where ", fault.expected, " belongs"});
 }
 
 std::uint32_t plu_number_of_line(std::string_view line) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,10 @@ std::string describe(const NumberColumnFault& fault);
 std::string show_byte(std::uint8_t b);
 // A byte in hexadecimal: 0x42.
 std::string hex_byte(std::uint8_t b);
+
+// The pieces of a message in one string. (Chains of std::string's operator+ on temporaries
+// trip a false -Wrestrict warning of GCC 12.)
+std::string join(std::initializer_list<std::string_view> pieces);
 
 // The PLU number a line's columns 9-14 give, the missing ones of a short line read as "0". Only
 // meaningful when those columns pass the number-column rule.
