@@ -112,9 +112,9 @@ void BM_backup_scales(benchmark::State& state) {
     for (auto _ : state) {
         std::ostringstream out, err;
         const auto t0 = std::chrono::steady_clock::now();
-        const int status = run_backup({shop.scales(n), "1-" + std::to_string(records_per_scale),
-                                       dir / "", {}},
-                                      shop.env, out, err);
+        const int status =
+            run_backup({shop.scales(n), "1-" + std::to_string(records_per_scale), dir / "", {}},
+                       shop.env, out, err);
         spent += std::chrono::steady_clock::now() - t0;
         if (status != 0) state.SkipWithError(err.str().c_str());
     }

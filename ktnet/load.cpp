@@ -207,7 +207,8 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     Progress progress(err, env.error_is_terminal, "ktnet load");
     Session& session = connection->session();
     int stopped = 0;
-    for (std::size_t k = 0; k < targets.scales.size() && stopped == 0; ++k) {
+    bool log_failed = false;
+    for (std::size_t k = 0; k < targets.scales.size() && stopped == 0 && !log_failed; ++k) {
         const ScaleAddress& scale = targets.scales[k];
         ScaleResult r{scale, plan[k].size()};
         progress.start(shop.shop->label(scale), r.to_send);
@@ -232,7 +233,11 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
                                       s->plu, entry.attempts, describe_failure(answer));
             } else if (options.verify) {
                 const RecordAnswer back = session.read_record(scale, s->plu);
-                if (!back.answer.accepted()) {
+                if (back.answer.verdict == Answer::Verdict::interrupted) {
+                    // Stored, but the run must end before its read-back.
+                    stopped = connection->stop_signal();
+                    entry.result = "ok";
+                } else if (!back.answer.accepted()) {
                     entry.result = "verify_failed";
                     failure = fmt::format("line {} (PLU {}) stored, but its read-back failed: {}",
                                           s->line, s->plu, describe_failure(back.answer));
@@ -250,10 +255,12 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
             }
             entry.time = local_time(env.now(), "{:%Y-%m-%dT%H:%M:%S}");
             if (!log->write(entry)) {
+                log_failed = true;
                 r.ok = false;
-                r.result = "cannot write the log " + log->path().string();
+                r.result = fmt::format("cannot write the log {}", log->path().string());
                 break;
             }
+            if (stopped != 0) break;
             if (!failure.empty()) {
                 r.ok = false;
                 r.result = failure;
@@ -269,10 +276,10 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
         }
         progress.finish(r.result);
         results.push_back(r);
-        if (!r.ok && r.result.starts_with("cannot write the log")) break;
     }
     status =
         stopped != 0 ? exit_status::stopped_by(stopped)
+        : log_failed ? ktnet_status::trouble
         : std::all_of(results.begin(), results.end(), [](const ScaleResult& r) { return r.ok; }) &&
                 results.size() == targets.scales.size()
             ? ktnet_status::success

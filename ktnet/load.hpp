@@ -39,8 +39,8 @@ struct LoadOptions {
 // what that log does not show as done, and the new log starts with those done lines, so the
 // newest log always tells the whole job. Returns 0 when every record is on every scale, 1 when
 // a line breaks the rules, the user said no, or a scale failed, 2 for a bad command line, an
-// unreadable file, no terminal without --yes, or no controller, 5 when another run holds the
-// controller, 128+N when signal N stopped it.
+// unreadable file, a log that cannot be written, no terminal without --yes, or no controller, 5
+// when another run holds the controller, 128+N when signal N stopped it.
 int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out,
              std::ostream& err);
 

@@ -14,7 +14,7 @@ using testing::read_bytes;
 using testing::write_bytes;
 
 constexpr std::size_t records_each = 30;  // PLUs 1-30 on every scale
-constexpr std::size_t loaded = 8;          // lines of new.txt
+constexpr std::size_t loaded = 8;         // lines of new.txt
 
 // The controller counts exchanges across the script's runs; each run opens with one. Scan:
 // 72 addresses, one of them asked twice. Backup: six scales of 30, but bakery's stops at its
@@ -24,7 +24,8 @@ constexpr std::size_t bakery_plu5 = backup_open + records_each + 5;
 constexpr std::size_t load_open = bakery_plu5 + 4 * records_each + 1;
 
 TEST_F(Emulated, AShopsWeekDrivesEverySubcommand) {
-    const char* names[] = {"1S1 deli", "1S2 bakery", "1T1 cheese", "2S1 fish", "2S2 meat", "2T1 veg"};
+    const char* names[] = {"1S1 deli", "1S2 bakery", "1T1 cheese",
+                           "2S1 fish", "2S2 meat",   "2T1 veg"};
     std::string shop, scales;
     for (std::size_t s = 0; s < 6; ++s) {
         shop += std::string(names[s]) + "\n";
@@ -67,8 +68,9 @@ TEST_F(Emulated, AShopsWeekDrivesEverySubcommand) {
     // Faults: a garbled answer in the scan (asked again), bakery's PLU 5 unanswered in the
     // backup, bakery's third store refused every time in the first load.
     const std::size_t bakery_third = load_open + 2 * loaded + 2 * 2 + 1;
-    std::vector<std::string> options = {"--scales", "scales.txt", "--fault", "1:bad-checksum",
-                                        "--fault", std::to_string(bakery_plu5) + ":status5"};
+    std::vector<std::string> options = {"--scales", "scales.txt",
+                                        "--fault",  "1:bad-checksum",
+                                        "--fault",  std::to_string(bakery_plu5) + ":status5"};
     for (std::size_t n = 0; n < 3; ++n) {
         options.push_back("--fault");
         options.push_back(std::to_string(bakery_third + n) + ":status5");

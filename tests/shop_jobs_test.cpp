@@ -11,6 +11,7 @@
 #include "ktnet/load.hpp"
 #include "ktnet/load_log.hpp"
 #include "ktnet/scan.hpp"
+#include "link/session.hpp"
 #include "plu/plu_line.hpp"
 #include "sim/sim_port.hpp"
 #include "test_support.hpp"
@@ -127,6 +128,15 @@ TEST_F(Shop, ScanFindsTheSixScalesAndStopsAtTheFirstSilence) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
     EXPECT_EQ(silent.status, 2);
     EXPECT_NE(silent.err.find("stopped answering at 1S3"), std::string::npos) << silent.err;
+}
+
+TEST_F(Shop, ARunWhileAnotherHoldsTheControllerSendsNothing) {
+    Session other(port);
+    ASSERT_EQ(other.find_controller([](const DiscoveryEvent&) {}).result, Discovery::Result::found);
+    const Outcome r = run(run_backup, BackupOptions{"all", "1-5", dir.path().string(), device()});
+    EXPECT_EQ(r.status, ktnet_status::controller_held);
+    EXPECT_NE(r.err.find("held by another run"), std::string::npos) << r.err;
+    EXPECT_EQ(controller.exchanges(), 0u);
 }
 
 TEST_F(Shop, BackupKeepsAFailedScalesLastBackupAndGoesOn) {
