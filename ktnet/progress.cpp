@@ -19,6 +19,7 @@ Progress::Progress(std::ostream& err, bool terminal, std::string prefix,
     : err_(err), terminal_(terminal), prefix_(std::move(prefix)), period_(period) {}
 
 std::string Progress::duration_text(std::chrono::duration<double> d) {
+    if (d.count() < 10) return fmt::format("{:.1f} s", d.count());
     const auto s = static_cast<long long>(d.count() + 0.5);
     if (s < 60) return fmt::format("{} s", s);
     if (s < 3600) return fmt::format("{}:{:02}", s / 60, s % 60);
@@ -30,7 +31,9 @@ void Progress::start(std::string label, std::size_t total) {
     total_ = total;
     done_ = 0;
     started_ = shown_ = Clock::now();
-    show(false);
+    // A log gets its first line only once there is something to say; a terminal shows the
+    // scale at once.
+    if (terminal_) show(false);
 }
 
 std::string Progress::line() const {

@@ -1,6 +1,6 @@
 // Progress of the work on one scale after another, on standard error. On a terminal one line
 // per scale is updated in place (count/total, percent, records per second, time left); else a
-// plain line is written now and then, so logs stay readable.
+// plain line is written every period and when the scale is done, so logs stay readable.
 #pragma once
 
 #include <chrono>
@@ -24,7 +24,7 @@ public:
     // Ends the scale's line with its result ("ok", "failed: ...").
     void finish(std::string_view result);
 
-    // "12 s", "1:05", "1:02:03".
+    // "0.4 s", "12 s", "1:05", "1:02:03".
     static std::string duration_text(std::chrono::duration<double> d);
 
 private:
