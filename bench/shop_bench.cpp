@@ -20,7 +20,7 @@ namespace {
 using namespace ktnet;
 
 constexpr std::chrono::milliseconds link_floor{8};
-constexpr std::uint32_t records_per_scale = 100;
+constexpr std::uint32_t records_per_scale = 200;
 
 class LentPort final : public HidPort {
 public:

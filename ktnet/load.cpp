@@ -39,6 +39,25 @@ struct ScaleResult {
     bool ok = true;
 };
 
+// The local time of each record's log line, formatted once a second.
+class LogClock {
+public:
+    explicit LogClock(ShopEnvironment& env) : env_(env) {}
+    const std::string& now() {
+        const std::time_t t = std::chrono::system_clock::to_time_t(env_.now());
+        if (t != second_) {
+            second_ = t;
+            text_ = fmt::format("{:%Y-%m-%dT%H:%M:%S}", fmt::localtime(t));
+        }
+        return text_;
+    }
+
+private:
+    ShopEnvironment& env_;
+    std::time_t second_ = -1;
+    std::string text_;
+};
+
 std::string local_time(std::chrono::system_clock::time_point t, const char* format) {
     return fmt::format(fmt::runtime(format),
                        fmt::localtime(std::chrono::system_clock::to_time_t(t)));
@@ -203,6 +222,7 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     }
 
     const NameDisplay names_of;
+    LogClock log_clock(env);
     std::vector<ScaleResult> results;
     Progress progress(err, env.error_is_terminal, "ktnet load");
     Session& session = connection->session();
@@ -253,7 +273,7 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
             } else {
                 entry.result = "ok";
             }
-            entry.time = local_time(env.now(), "{:%Y-%m-%dT%H:%M:%S}");
+            entry.time = log_clock.now();
             if (!log->write(entry)) {
                 log_failed = true;
                 r.ok = false;
