@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/controller_messages.hpp"
+#include "cli/diagnostics.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/scale_arguments.hpp"
 #include "cli/text_file.hpp"
@@ -32,6 +33,13 @@ ResultLine result_line(bool accepted, const RecordFrame& record) {
     return line;
 }
 
+// Why a line could not be read as a record.
+std::string unreadable_line(TextReader::Line got, const std::string& line) {
+    if (got == TextReader::Line::end) return "the file ends before this line";
+    if (got == TextReader::Line::too_long) return "the line is longer than 142 characters";
+    return line.empty() ? "the line is empty" : "the line begins with a NUL byte";
+}
+
 bool valid_range(const ScaleArguments& a) {
     return a.first != 0 && a.last != 0 && a.first <= a.last;
 }
@@ -42,15 +50,20 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
                const std::filesystem::path& result_path, const RunContext& context) {
     const auto parsed = parse_scale_arguments(args);
     std::optional<LockedFile> input_file;
-    if (parsed && valid_range(*parsed)) {
+    std::string problem = parsed ? std::string() : scale_argument_problem(args);
+    if (parsed && !valid_range(*parsed)) problem = "the lines must satisfy 1 <= first <= last";
+    if (problem.empty()) {
         const auto path = parsed->file_path();
         if (path) input_file = LockedFile::open_for_reading(*path);
+        if (!input_file) problem = "cannot open the input file " + std::string(parsed->file_name);
     }
     if (!input_file) {
         console << msg::arguments_invalid;
+        context.diagnose("invalid arguments: " + problem);
         return exit_status::invalid_arguments;
     }
     const ScaleArguments& a = *parsed;
+    const std::string input_name(a.file_name);
     TextReader input(std::move(*input_file));
     console << msg::arguments_ok;
 
@@ -58,45 +71,65 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     auto result_file = LockedFile::open_for_writing(result_path);
     if (!result_file) {
         console << msg::result_open_failed;
+        context.diagnose("cannot open " + result_path.string());
         return exit_status::file_error;
     }
     TextWriter results(std::move(*result_file));
 
     Session session(port, {context.answer_timeout, [&] { return context.stop_signal() != 0; }});
-    const auto discovery = session.find_controller(
-        [&](const DiscoveryEvent& event) { print_discovery_event(console, event); });
+    DiscoveryLog discovery_log;
+    const auto discovery = session.find_controller([&](const DiscoveryEvent& event) {
+        discovery_log.record(event);
+        print_discovery_event(console, event);
+    });
     if (discovery.result == Discovery::Result::held) {
         console << message_controller_held;
+        context.diagnose(discovery_log.held());
         return exit_status::controller_held;
     }
     // The opening frame's answer carries nothing the loader uses.
     (void)session.open_conversation();
 
+    const auto stopped = [&](std::uint64_t records) {
+        const int signal = context.stop_signal();
+        context.diagnose("stopped by signal " + std::to_string(signal) + " after " +
+                         std::to_string(records) + " records");
+        return exit_status::stopped_by(signal);
+    };
     std::string line;
     line.reserve(max_line_length);
     RecordFrame record{};
     // 64-bit, so that a last of 2^32-1 cannot make the count wrap.
     for (std::uint64_t n = 1; n <= a.last; ++n) {
-        if (input.read_line(line, max_line_length) != TextReader::Line::read ||
-            !parse_line(line, record)) {
+        const auto got = input.read_line(line, max_line_length);
+        if (got != TextReader::Line::read || !parse_line(line, record)) {
             console << msg::bad_input;
+            context.diagnose(input_name + ":" + std::to_string(n) + ": " +
+                             unreadable_line(got, line));
             return exit_status::bad_input;
         }
         if (n < a.first) continue;
         // A signal ends the run between records, never inside one.
-        if (const int signal = context.stop_signal()) return exit_status::stopped_by(signal);
+        if (context.stop_signal()) return stopped(n - a.first);
 
         const Answer answer = session.store_record(a.scale, record);
-        if (answer.verdict == Answer::Verdict::interrupted) {
-            return exit_status::stopped_by(context.stop_signal());
-        }
+        if (answer.verdict == Answer::Verdict::interrupted) return stopped(n - a.first);
         const bool accepted = answer.accepted();
         if (!accepted) console << msg::not_accepted;
         if (!results.write(result_line(accepted, record))) {
             console << msg::result_write_failed;
+            context.diagnose("cannot write " + result_path.string());
             return exit_status::file_error;
         }
-        if (!accepted) return exit_status::no_answer;
+        if (!accepted) {
+            context.diagnose(answer.fault == AnswerFault::no_controller
+                                 ? discovery_log.no_controller(discovery)
+                                 : input_name + ":" + std::to_string(n) + ": PLU " +
+                                       std::to_string(record_plu(record)) + " not accepted by " +
+                                       a.scale.text() + ": " +
+                                       describe_answer(answer, context.answer_timeout));
+            return exit_status::no_answer;
+        }
         console << msg::record_accepted;
     }
     return exit_status::success;

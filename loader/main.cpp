@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/console.hpp"
+#include "cli/trace_from_environment.hpp"
 #include "link/platform_port.hpp"
 #include "loader.hpp"
 
@@ -12,6 +13,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "");
     ktnet::configure_standard_output();
     const std::vector<std::string_view> args(argv + 1, argv + argc);
+    ktnet::RunContext context;
+    context.diagnose = [](std::string_view line) { std::cerr << "ldk: " << line << '\n'; };
     const auto port = ktnet::make_platform_port();
-    return ktnet::run_loader(args, *port, std::cout);
+    ktnet::TraceFromEnvironment traced(*port, context.diagnose);
+    return ktnet::run_loader(args, traced.port(), std::cout, ktnet::result_file_name, context);
 }

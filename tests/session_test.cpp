@@ -54,33 +54,34 @@ TEST_P(SessionRead, TakesOnlyARecordThatPassesOrThatTheScaleRepeats) {
 using F = FaultKind;
 using A = AnswerFault;
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Session, SessionRead,
     ::testing::Values(
-        ReadCase{"clean", {}, {}, 5, Verdict::accepted, A::none, 1, 5},
-        ReadCase{"wrong_plu_once", {F::wrong_plu}, {}, 5, Verdict::accepted, A::none, 2, 5},
-        ReadCase{"bad_checksum_once", {F::bad_checksum}, {}, 5, Verdict::accepted, A::none, 2, 5},
-        ReadCase{"stray_before_is_dropped", {F::stray}, {}, 5, Verdict::accepted, A::none, 1, 5},
-        ReadCase{"no_terminator_is_no_reason", {F::no_terminator}, {}, 5, Verdict::accepted,
-                 A::none, 1, 5},
+        ReadCase{"clean",                  {},                 {}, 5, Verdict::accepted,  A::none,          1, 5},
+        ReadCase{"wrong_plu_once",         {F::wrong_plu},     {}, 5, Verdict::accepted,  A::none,          2, 5},
+        ReadCase{"bad_checksum_once",      {F::bad_checksum},  {}, 5, Verdict::accepted,  A::none,          2, 5},
+        ReadCase{"stray_before_is_dropped", {F::stray},        {}, 5, Verdict::accepted,  A::none,          1, 5},
+        ReadCase{"no_terminator_is_no_reason", {F::no_terminator}, {}, 5, Verdict::accepted, A::none,       1, 5},
         ReadCase{"the_same_wrong_record_twice_is_the_scales_own",
-                 {F::wrong_plu, F::wrong_plu}, {}, 5, Verdict::accepted, A::none, 2, 6},
+                 {F::wrong_plu, F::wrong_plu},                 {}, 5, Verdict::accepted,  A::none,          2, 6},
         ReadCase{"three_different_failures",
-                 {F::bad_checksum, F::wrong_plu, F::bad_checksum}, {}, 5, Verdict::refused,
-                 A::bad_checksum, 3, 0},
-        ReadCase{"status_5", {F::status5}, {}, 5, Verdict::refused, A::status_5, 1, 0},
-        ReadCase{"wrong_code", {F::wrong_code}, {}, 5, Verdict::refused, A::wrong_code, 1, 0},
-        ReadCase{"garbage", {F::garbage}, {}, 5, Verdict::refused, A::wrong_head, 1, 0},
-        ReadCase{"short", {F::short_answer}, {}, 5, Verdict::refused, A::short_answer, 1, 0},
-        ReadCase{"stall", {F::stall}, {}, 5, Verdict::no_answer, A::timed_out, 1, 0},
-        ReadCase{"write_fails", {F::failed_write}, {}, 5, Verdict::no_answer, A::write_failed, 1, 0},
-        ReadCase{"quirk_unknown_plu_as_zero", {}, {.unknown_plu_as_zero = true}, 7,
-                 Verdict::accepted, A::none, 2, 0},
-        ReadCase{"quirk_unknown_plu_as_zero_known_plu", {}, {.unknown_plu_as_zero = true}, 6,
-                 Verdict::accepted, A::none, 1, 6},
-        ReadCase{"quirk_checksum_off_by_one", {}, {.checksum_off_by_one = true}, 5,
-                 Verdict::accepted, A::none, 2, 5}),
+                 {F::bad_checksum, F::wrong_plu, F::bad_checksum},
+                                                               {}, 5, Verdict::refused,   A::bad_checksum,  3, 0},
+        ReadCase{"status_5",               {F::status5},       {}, 5, Verdict::refused,   A::status_5,      1, 0},
+        ReadCase{"wrong_code",             {F::wrong_code},    {}, 5, Verdict::refused,   A::wrong_code,    1, 0},
+        ReadCase{"garbage",                {F::garbage},       {}, 5, Verdict::refused,   A::wrong_head,    1, 0},
+        ReadCase{"short",                  {F::short_answer},  {}, 5, Verdict::refused,   A::short_answer,  1, 0},
+        ReadCase{"stall",                  {F::stall},         {}, 5, Verdict::no_answer, A::timed_out,     1, 0},
+        ReadCase{"write_fails",            {F::failed_write},  {}, 5, Verdict::no_answer, A::write_failed,  1, 0},
+        ReadCase{"quirk_unknown_plu_as_zero", {}, {.unknown_plu_as_zero = true},
+                                                                   7, Verdict::accepted,  A::none,          2, 0},
+        ReadCase{"quirk_unknown_plu_as_zero_known_plu", {}, {.unknown_plu_as_zero = true},
+                                                                   6, Verdict::accepted,  A::none,          1, 6},
+        ReadCase{"quirk_checksum_off_by_one", {}, {.checksum_off_by_one = true},
+                                                                   5, Verdict::accepted,  A::none,          2, 5}),
     [](const auto& p) { return std::string(p.param.what); });
+// clang-format on
 
 struct StoreCase {
     const char* what;
@@ -109,13 +110,14 @@ TEST_P(SessionStore, AcceptsByStatusHeadAndCodeAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Session, SessionStore,
-    ::testing::Values(
-        StoreCase{"latency", F::latency, Verdict::accepted, A::none, true},
-        StoreCase{"bad_checksum_is_not_looked_at", F::bad_checksum, Verdict::accepted, A::none, true},
-        StoreCase{"status_5", F::status5, Verdict::refused, A::status_5, false},
-        StoreCase{"wrong_code", F::wrong_code, Verdict::refused, A::wrong_code, true},
-        StoreCase{"stall", F::stall, Verdict::no_answer, A::timed_out, true},
-        StoreCase{"read_fails", F::failed_read, Verdict::no_answer, A::read_failed, true}),
+    ::testing::Values(StoreCase{"latency", F::latency, Verdict::accepted, A::none, true},
+                      StoreCase{"bad_checksum_is_not_looked_at", F::bad_checksum, Verdict::accepted,
+                                A::none, true},
+                      StoreCase{"status_5", F::status5, Verdict::refused, A::status_5, false},
+                      StoreCase{"wrong_code", F::wrong_code, Verdict::refused, A::wrong_code, true},
+                      StoreCase{"stall", F::stall, Verdict::no_answer, A::timed_out, true},
+                      StoreCase{"read_fails", F::failed_read, Verdict::no_answer, A::read_failed,
+                                true}),
     [](const auto& p) { return std::string(p.param.what); });
 
 }  // namespace
