@@ -42,7 +42,7 @@ enum class AnswerFault {
 // An English phrase for the fault, for diagnostics ("timed out", "status 5"...).
 std::string_view describe(AnswerFault fault);
 
-struct Answer {
+struct [[nodiscard]] Answer {
     enum class Verdict {
         accepted,     // a record read, or a record stored
         refused,      // an answer came, but not the one wanted
@@ -62,7 +62,7 @@ struct Answer {
     bool accepted() const { return verdict == Verdict::accepted; }
 };
 
-struct RecordAnswer {
+struct [[nodiscard]] RecordAnswer {
     Answer answer;
     RecordFrame record{};  // the record, when the answer was accepted
 };
@@ -77,18 +77,18 @@ public:
 
     // Sends the opening frame. Its answer carries nothing the programs use: it is accepted as
     // soon as anything came back, and the programs ignore it on purpose.
-    [[nodiscard]] Answer open_conversation();
+    Answer open_conversation();
 
     // Asks the scale for one PLU record. An answer with the right status, head and code must
     // unescape to at least 77 bytes, or the read ends refused. A record whose checksum fails or
     // that carries another PLU number is asked for again, up to record_requests requests in
     // all; it is accepted once an answer passes both checks, or when two answers in a row are
     // identical byte for byte: that is the scale's own answer, however it numbers or sums.
-    [[nodiscard]] RecordAnswer read_record(const ScaleAddress& scale, std::uint32_t plu);
+    RecordAnswer read_record(const ScaleAddress& scale, std::uint32_t plu);
 
     // Sends one record to be stored (bytes 6 to 74 of record; the rest is the frame's own).
     // Accepted when the answer has a status other than 5, the frame head and code 0xD1.
-    [[nodiscard]] Answer store_record(const ScaleAddress& scale, const RecordFrame& record);
+    Answer store_record(const ScaleAddress& scale, const RecordFrame& record);
 
 private:
     // Check-sums and escapes the n-byte raw frame and exchanges it. The answer's verdict is
