@@ -40,21 +40,19 @@ bool valid_range(const ScaleArguments& a) {
 int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostream& console,
                const std::filesystem::path& result_path) {
     const auto parsed = parse_scale_arguments(args);
-    std::optional<LockedFile> input_file;
-    if (parsed && valid_range(*parsed)) {
-        const auto path = parsed->file_path();
-        if (path) input_file = LockedFile::open_for_reading(*path);
+    std::optional<TextReader> input;
+    if (const auto path = parsed && valid_range(*parsed) ? parsed->file_path() : std::nullopt) {
+        if (auto file = LockedFile::open_for_reading(*path)) input.emplace(std::move(*file));
     }
-    if (!input_file) {
+    if (!input) {
         console << msg::arguments_invalid;
         return exit_status::invalid_arguments;
     }
     const ScaleArguments& a = *parsed;
-    TextReader input(std::move(*input_file));
     console << msg::arguments_ok;
 
     // Opened before anything is sent, so that no accepted record can go unlogged.
-    auto result_file = LockedFile::open_for_writing(result_path);
+    auto result_file = LockedFile::open_result_file(result_path, LockedFile::Contents::emptied);
     if (!result_file) {
         console << msg::result_open_failed;
         return exit_status::file_error;
@@ -71,7 +69,7 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     line.reserve(max_line_length);
     // 64-bit, so that a last of 2^32-1 cannot make the count wrap.
     for (std::uint64_t n = 1; n <= a.last; ++n) {
-        if (input.read_line(line, max_line_length) != TextReader::Line::read ||
+        if (input->read_line(line, max_line_length) != TextReader::Line::read ||
             !parse_line(line, a.scale.address_byte(), raw)) {
             console << msg::bad_input;
             return exit_status::bad_input;

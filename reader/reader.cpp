@@ -24,7 +24,8 @@ void print_help(std::ostream& console) {
 // The arguments, with the output file opened only once everything else is known to be right.
 std::optional<TextWriter> open_output(const ScaleArguments& a) {
     const auto path = a.file_path();
-    auto file = path ? LockedFile::open_for_writing(*path) : std::nullopt;
+    if (!path) return std::nullopt;
+    auto file = LockedFile::open_for_writing(*path, LockedFile::Contents::emptied);
     if (!file) return std::nullopt;
     return TextWriter(std::move(*file));
 }
