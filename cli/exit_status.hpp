@@ -9,4 +9,9 @@ inline constexpr int no_answer = 2;          // the scale gave no valid answer (
 inline constexpr int bad_input = 3;          // ldk: an unreadable line, or the file ended early
 inline constexpr int file_error = 4;  // a result or output file could not be opened or written
 
+// A run ended early by a stop signal (INT, TERM, HUP, QUIT), as shells report one.
+inline constexpr int stopped_by(int signal) {
+    return 128 + signal;
+}
+
 }  // namespace ktnet::exit_status
