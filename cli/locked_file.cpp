@@ -56,7 +56,7 @@ FileResult<std::size_t> LockedFile::read(std::span<std::uint8_t> buffer) {
     // Looked at after the read, so that a change before or during it is seen.
     auto now = identity();
     if (!now) return now.error();
-    if (!(*now == opened_as_)) {
+    if (*now != opened_as_) {
         return file_refused(FileError::Kind::changed, "changed while it was being read");
     }
     return got;

@@ -80,7 +80,7 @@ private:
     std::intptr_t handle_ = no_handle;  // a descriptor, or a HANDLE on Windows
     bool regular_ = false;              // a regular file, not a device
     Identity opened_as_;
-    std::uint64_t written_ = 0;  // the file's length: it is only ever appended to
+    std::uint64_t written_ = 0;  // the length: appended to, emptied, never written within
 };
 
 }  // namespace ktnet

@@ -45,7 +45,7 @@ public:
     // Reads the next line into line, taking at most max_length characters before its LF.
     // A last line without an LF is a line. A too long line is left partly read. Once the
     // reading has failed or seen a change, every later call says so again.
-    Line read_line(std::string& line, std::size_t max_length);
+    [[nodiscard]] Line read_line(std::string& line, std::size_t max_length);
 
     // Why the reading failed or stopped at a change; only after Line::failed or Line::changed.
     const FileError& error() const { return *error_; }
