@@ -84,8 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (fuzzing::file_bytes(results) != expected_results) std::abort();
     if (!sent.empty()) {  // the last frame is the last line sent, to the address asked for
+        RecordFrame record{};
+        if (!parse_line(sent.back(), record)) std::abort();
         FrameBuffer frame{};
-        if (!parse_line(sent.back(), 0x82, frame)) std::abort();
+        build_store_frame(0x82, record, frame);
         checksum(record_frame_length, frame);
         if (!std::equal(frame.begin(), frame.begin() + record_frame_length,
                         controller.last_frame().begin(), controller.last_frame().end())) {

@@ -33,15 +33,44 @@ ResultLine result_line(bool accepted, const RecordFrame& record) {
     return line;
 }
 
+bool valid_range(const ScaleArguments& a) {
+    return a.first != 0 && a.last != 0 && a.first <= a.last;
+}
+
 // Why a line could not be read as a record.
-std::string unreadable_line(TextReader::Line got, const std::string& line) {
-    if (got == TextReader::Line::end) return "the file ends before this line";
-    if (got == TextReader::Line::too_long) return "the line is longer than 142 characters";
+std::string unreadable_line(TextReader::Line got, const std::string& line,
+                            const TextReader& input) {
+    switch (got) {
+        case TextReader::Line::end:
+            return "the file ends before this line";
+        case TextReader::Line::too_long:
+            return "the line is longer than 142 characters";
+        case TextReader::Line::failed:
+            return "cannot read the file: " + input.error().reason;
+        case TextReader::Line::changed:
+            return "the file changed while it was being loaded; nothing of the change was sent";
+        case TextReader::Line::read:
+            break;
+    }
     return line.empty() ? "the line is empty" : "the line begins with a NUL byte";
 }
 
-bool valid_range(const ScaleArguments& a) {
-    return a.first != 0 && a.last != 0 && a.first <= a.last;
+// The input file, or why the arguments cannot be used.
+FileResult<TextReader> open_input(std::span<const std::string_view> args,
+                                  const std::optional<ScaleArguments>& parsed) {
+    const auto refused = [](std::string why) {
+        return file_refused(FileError::Kind::system, std::move(why));
+    };
+    if (!parsed) return refused(scale_argument_problem(args));
+    if (!valid_range(*parsed)) return refused("the lines must satisfy 1 <= first <= last");
+    const auto path = parsed->file_path();
+    if (!path) return refused("the file name is not valid here");
+    auto file = LockedFile::open_for_reading(*path);
+    if (!file) {
+        return refused("cannot open the input file " + std::string(parsed->file_name) + ": " +
+                       file.error().reason);
+    }
+    return TextReader(std::move(*file));
 }
 
 }  // namespace
@@ -49,29 +78,23 @@ bool valid_range(const ScaleArguments& a) {
 int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostream& console,
                const std::filesystem::path& result_path, const RunContext& context) {
     const auto parsed = parse_scale_arguments(args);
-    std::optional<LockedFile> input_file;
-    std::string problem = parsed ? std::string() : scale_argument_problem(args);
-    if (parsed && !valid_range(*parsed)) problem = "the lines must satisfy 1 <= first <= last";
-    if (problem.empty()) {
-        const auto path = parsed->file_path();
-        if (path) input_file = LockedFile::open_for_reading(*path);
-        if (!input_file) problem = "cannot open the input file " + std::string(parsed->file_name);
-    }
-    if (!input_file) {
+    auto opened = open_input(args, parsed);
+    if (!opened) {
         console << msg::arguments_invalid;
-        context.diagnose("invalid arguments: " + problem);
+        context.diagnose("invalid arguments: " + opened.error().reason);
         return exit_status::invalid_arguments;
     }
+    TextReader& input = *opened;
     const ScaleArguments& a = *parsed;
     const std::string input_name(a.file_name);
-    TextReader input(std::move(*input_file));
     console << msg::arguments_ok;
 
-    // Opened before anything is sent, so that no accepted record can go unlogged.
-    auto result_file = LockedFile::open_for_writing(result_path);
+    // Held before anything is sent, so that no accepted record can go unlogged; emptied only
+    // once this run holds the controller, so that a run that sends nothing keeps the last log.
+    auto result_file = LockedFile::open_result_file(result_path, LockedFile::Contents::kept);
     if (!result_file) {
         console << msg::result_open_failed;
-        context.diagnose("cannot open " + result_path.string());
+        context.diagnose("cannot open " + result_path.string() + ": " + result_file.error().reason);
         return exit_status::file_error;
     }
     TextWriter results(std::move(*result_file));
@@ -86,6 +109,11 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
         console << message_controller_held;
         context.diagnose(discovery_log.held());
         return exit_status::controller_held;
+    }
+    if (const auto emptied = results.empty(); !emptied) {
+        console << msg::result_open_failed;
+        context.diagnose("cannot empty " + result_path.string() + ": " + emptied.error().reason);
+        return exit_status::file_error;
     }
     // The opening frame's answer carries nothing the loader uses.
     (void)session.open_conversation();
@@ -105,7 +133,7 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
         if (got != TextReader::Line::read || !parse_line(line, record)) {
             console << msg::bad_input;
             context.diagnose(input_name + ":" + std::to_string(n) + ": " +
-                             unreadable_line(got, line));
+                             unreadable_line(got, line, input));
             return exit_status::bad_input;
         }
         if (n < a.first) continue;
@@ -116,9 +144,10 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
         if (answer.verdict == Answer::Verdict::interrupted) return stopped(n - a.first);
         const bool accepted = answer.accepted();
         if (!accepted) console << msg::not_accepted;
-        if (!results.write(result_line(accepted, record))) {
+        if (const auto written = results.write(result_line(accepted, record)); !written) {
             console << msg::result_write_failed;
-            context.diagnose("cannot write " + result_path.string());
+            context.diagnose("cannot write " + result_path.string() + ": " +
+                             written.error().reason);
             return exit_status::file_error;
         }
         if (!accepted) {

@@ -24,11 +24,13 @@ void print_help(std::ostream& console) {
     for (const auto line : msg::help) console << line;
 }
 
-// The arguments, with the output file opened only once everything else is known to be right.
-std::optional<TextWriter> open_output(const ScaleArguments& a) {
+// The output file, held but kept as it is: it is emptied only when the first record has
+// arrived, so a run that reads nothing leaves the last backup in place.
+FileResult<TextWriter> open_output(const ScaleArguments& a) {
     const auto path = a.file_path();
-    auto file = path ? LockedFile::open_for_writing(*path) : std::nullopt;
-    if (!file) return std::nullopt;
+    if (!path) return file_refused(FileError::Kind::system, "the file name is not valid here");
+    auto file = LockedFile::open_for_writing(*path, LockedFile::Contents::kept);
+    if (!file) return file.error();
     return TextWriter(std::move(*file));
 }
 
@@ -51,8 +53,13 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
     auto problem = argument_problem(args, parsed);
     std::optional<TextWriter> output;
     if (!problem) {
-        output = open_output(*parsed);
-        if (!output) problem = "cannot open the output file " + std::string(parsed->file_name);
+        auto opened = open_output(*parsed);
+        if (opened) {
+            output.emplace(std::move(*opened));
+        } else {
+            problem = "cannot open the output file " + std::string(parsed->file_name) + ": " +
+                      opened.error().reason;
+        }
     }
     if (!output) {
         print_help(console);
@@ -95,9 +102,13 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
                                        describe_answer(got.answer, context.answer_timeout));
             return exit_status::no_answer;
         }
-        if (!output->write(format_line(a.scale, got.record))) {
+        // The first record to arrive replaces what the file held.
+        FileStatus written = plu == a.first ? output->empty() : FileStatus{};
+        if (written) written = output->write(format_line(a.scale, got.record));
+        if (!written) {
             console << msg::write_failed;
-            context.diagnose("cannot write " + std::string(a.file_name));
+            context.diagnose("cannot write " + std::string(a.file_name) + ": " +
+                             written.error().reason);
             return exit_status::file_error;
         }
         console << msg::record_written;

@@ -57,6 +57,10 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
             error = where + "line longer than 142 characters";
             return false;
         }
+        if (got == TextReader::Line::failed || got == TextReader::Line::changed) {
+            error = where + reader.error().reason;
+            return false;
+        }
         if (line.empty()) continue;
         line.resize(std::max(line.size(), line_columns), ' ');
         const auto id = scale_of(line);
@@ -77,7 +81,7 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
 
 bool save_scales(const std::filesystem::path& path, const SimulatedController& controller,
                  std::string& error) {
-    auto file = LockedFile::open_for_writing(path);
+    auto file = LockedFile::open_for_writing(path, LockedFile::Contents::emptied);
     if (!file) {
         error = "cannot write " + path.string();
         return false;
