@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto results = fuzzing::scratch() / "wynik.txt";
     fuzzing::write_file(input, data + 2, size - 2);
     sim::SimulatedController controller;
-    const ScaleAddress id = testing::address("3S2");
+    const ScaleAddress id = ScaleAddress::parse("3S2").value();
     controller.add_scale(id);
     sim::SimPort port = sim::port_with_controller(controller);
     const std::string input_name = input.string(), first_text = std::to_string(first),
