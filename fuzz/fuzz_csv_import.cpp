@@ -1,0 +1,72 @@
+// Any CSV text through ktnet import: it either refuses, with a message for each problem and no
+// output file, or writes a PLU file every line of which passes the number-column rule and
+// parses, as ldk needs, and which export and import again give back byte for byte.
+// Input: byte 0 chooses the separator and --fill-zero, the rest is the CSV file.
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ktnet/export.hpp"
+#include "ktnet/import.hpp"
+#include "ktnet/plu_files.hpp"
+#include "plu/line_check.hpp"
+#include "plu/plu_line.hpp"
+#include "scratch_dir.hpp"
+
+using namespace ktnet;
+
+namespace {
+
+int import(const std::filesystem::path& in, const std::filesystem::path& out, char separator,
+           bool fill_zero, std::string& err) {
+    std::ostringstream out_stream, err_stream;
+    ImportOptions options{.input = in.string(), .output = out.string(), .scale = "3T4"};
+    options.fill_zero = fill_zero;
+    options.separator = std::string(1, separator);
+    const int status = run_import(options, out_stream, err_stream);
+    err = err_stream.str();
+    return status;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return -1;
+    const char separator = ";,\t|"[data[0] % 4];
+    const bool fill_zero = (data[0] & 0x80) != 0;
+    const auto csv = fuzzing::scratch() / "in.csv";
+    const auto plu = fuzzing::scratch() / "out.txt";
+    std::filesystem::remove(plu);
+    fuzzing::write_file(csv, data + 1, size - 1);
+
+    std::string err;
+    const int status = import(csv, plu, separator, fill_zero, err);
+    if (status == 1) {
+        // Refused: a message for each problem, and nothing written.
+        if (err.find("in.csv: row ") == std::string::npos) std::abort();
+        if (std::filesystem::exists(plu)) std::abort();
+        return 0;
+    }
+    if (status != 0) std::abort();
+
+    const auto lines = read_plu_lines(plu);
+    if (!lines) std::abort();
+    for (const std::string& line : *lines) {
+        if (line.size() != line_columns + 1 || line.back() != '\r') std::abort();
+        if (find_number_column_fault(line)) std::abort();
+        FrameBuffer frame{};
+        if (!parse_line(line, 0x04, frame)) std::abort();
+    }
+
+    // The file goes round unchanged.
+    std::ostringstream out_stream, err_stream;
+    const auto again = fuzzing::scratch() / "again.csv";
+    const auto back = fuzzing::scratch() / "back.txt";
+    ExportOptions options{.source = plu.string(), .output = again.string()};
+    options.separator = std::string(1, separator);
+    if (run_export(options, out_stream, err_stream) != 0) std::abort();
+    if (import(again, back, separator, false, err) != 0) std::abort();
+    if (fuzzing::file_bytes(back) != fuzzing::file_bytes(plu)) std::abort();
+    return 0;
+}

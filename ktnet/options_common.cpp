@@ -1,0 +1,35 @@
+#include "options_common.hpp"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+#include "csv.hpp"
+
+namespace ktnet {
+
+void add_code_page_options(CLI::App& sub, std::string& code_page, std::string& separator) {
+    sub.add_option("--codepage", code_page,
+                   "the scales' single-byte code page of names, e.g. 1250 or cp852")
+        ->capture_default_str();
+    sub.add_option("--sep", separator, "the CSV separator: one character, or \"tab\"")
+        ->capture_default_str();
+}
+
+std::optional<TextSettings> text_settings(const std::string& command, const std::string& code_page,
+                                          const std::string& separator, std::ostream& err) {
+    const auto sep = parse_separator(separator);
+    if (!sep) {
+        err << "ktnet " << command << ": --sep '" << separator
+            << "' is not one character other than a quote or a line break\n";
+        return std::nullopt;
+    }
+    std::string error;
+    auto page = CodePage::open(code_page, error);
+    if (!page) {
+        err << "ktnet " << command << ": --codepage: " << error << '\n';
+        return std::nullopt;
+    }
+    return TextSettings{std::move(*page), *sep};
+}
+
+}  // namespace ktnet
