@@ -45,7 +45,9 @@ public:
     explicit operator bool() const { return state_.index() == 0; }
     bool has_value() const { return state_.index() == 0; }
     T& operator*() { return std::get<0>(state_); }
+    const T& operator*() const { return std::get<0>(state_); }
     T* operator->() { return &std::get<0>(state_); }
+    const T* operator->() const { return &std::get<0>(state_); }
     // Only when there is no value.
     const FileError& error() const { return std::get<1>(state_); }
 

@@ -12,6 +12,7 @@
 #include "cli/text_file.hpp"
 #include "link/session.hpp"
 #include "loader_messages.hpp"
+#include "plu/line_check.hpp"
 #include "plu/plu_line.hpp"
 
 namespace ktnet {
@@ -55,6 +56,32 @@ std::string unreadable_line(TextReader::Line got, const std::string& line,
     return line.empty() ? "the line is empty" : "the line begins with a NUL byte";
 }
 
+// Reads the range once before anything is sent: a line that holds, where the loader reads a
+// number, a character the reader never writes there means this is no PLU file (a result log, a
+// CSV file, a name typed in UTF-8 that shifted its line), and nothing may reach the scale. The
+// lines stop at the end of the file or at the first line that cannot be read, as the sending
+// does. Returns why the run is refused, or nothing; the input is then back at its first line.
+std::optional<std::string> check_range(TextReader& input, const ScaleArguments& a,
+                                       const std::string& name) {
+    std::string line;
+    RecordFrame record{};
+    for (std::uint64_t n = 1; n <= a.last; ++n) {
+        const auto got = input.read_line(line, max_line_length);
+        if (got == TextReader::Line::failed || got == TextReader::Line::changed) {
+            return name + ":" + std::to_string(n) + ": " + unreadable_line(got, line, input);
+        }
+        if (got != TextReader::Line::read || !parse_line(line, record)) break;
+        if (n < a.first) continue;
+        if (const auto fault = find_number_column_fault(line)) {
+            return name + ":" + std::to_string(n) + ": " + describe(*fault);
+        }
+    }
+    if (const auto rewound = input.rewind(); !rewound) {
+        return name + ": cannot read it again: " + rewound.error().reason;
+    }
+    return std::nullopt;
+}
+
 // The input file, or why the arguments cannot be used.
 FileResult<TextReader> open_input(std::span<const std::string_view> args,
                                   const std::optional<ScaleArguments>& parsed) {
@@ -88,6 +115,12 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     const ScaleArguments& a = *parsed;
     const std::string input_name(a.file_name);
     console << msg::arguments_ok;
+
+    if (const auto refused = check_range(input, a, input_name)) {
+        console << msg::bad_input;
+        context.diagnose(*refused);
+        return exit_status::bad_input;
+    }
 
     // Held before anything is sent, so that no accepted record can go unlogged; emptied only
     // once this run holds the controller, so that a run that sends nothing keeps the last log.
