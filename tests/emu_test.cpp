@@ -215,6 +215,24 @@ TEST_F(Emulated, SecondRunFindsTheControllerHeld) {
     EXPECT_EQ(read_bytes(dir / "first.txt").size(), 50u * 143);
 }
 
+// Without the lock, every open gets every answer: two clients each read the other's.
+TEST_F(Emulated, ClientsWithoutTheLockReadEachOthersAnswers) {
+#ifndef HID_BARE_CLIENT_PATH
+    GTEST_SKIP() << "built without the benchmarks' hid_bare_client";
+#else
+    const std::string client = HID_BARE_CLIENT_PATH;
+    const std::string both = client + " 20 read shared & " + client +
+                             " 20 store shared; s=$?; wait $!; exit $((s + $?))";
+    const auto r = emu({"--scale", "1:S:1"}, {"/bin/sh", "-c", both});
+    ASSERT_EQ(r.exit_status, 0);
+    for (const std::string kind : {"read: ", "store: "}) {
+        const auto at = r.output.find(kind);
+        ASSERT_NE(at, std::string::npos) << r.output;
+        EXPECT_GT(std::stoul(r.output.substr(at + kind.size())), 0u) << r.output;
+    }
+#endif
+}
+
 // The command must see its own signal faults (a SIGPIPE death, say), not the emulator's.
 TEST_F(Emulated, CommandStartsWithNoSignalIgnoredOrBlocked) {
     const auto r =
