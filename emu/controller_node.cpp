@@ -145,8 +145,8 @@ void ControllerNode::run_timer(std::stop_token stop) {
     while (!stop.stop_requested()) {
         const auto at = wake_at_;
         const auto moved = [&] { return wake_at_ != at; };
-        const bool earlier = at ? wake_.wait_until(lock, stop, *at, moved)
-                                : wake_.wait(lock, stop, moved);
+        const bool earlier =
+            at ? wake_.wait_until(lock, stop, *at, moved) : wake_.wait(lock, stop, moved);
         if (stop.stop_requested()) return;
         if (earlier) continue;
         wake_at_.reset();
