@@ -30,13 +30,13 @@ enum class AnswerFault {
     write_failed,
     read_failed,
     timed_out,
-    interrupted,    // the run was asked to stop while it waited
-    status_5,       // status byte 5: the controller got no answer from the scale
-    wrong_head,     // the answer does not begin with the frame head
-    wrong_code,     // the answer carries another command code
-    short_answer,   // a record answer of fewer than 77 bytes
-    bad_checksum,   // a record whose checksum does not hold, three times over
-    wrong_plu,      // a record of another PLU number than asked, three times over
+    interrupted,   // the run was asked to stop while it waited
+    status_5,      // status byte 5: the controller got no answer from the scale
+    wrong_head,    // the answer does not begin with the frame head
+    wrong_code,    // the answer carries another command code
+    short_answer,  // a record answer of fewer than 77 bytes
+    bad_checksum,  // a record whose checksum does not hold, three times over
+    wrong_plu,     // a record of another PLU number than asked, three times over
 };
 
 // An English phrase for the fault, for diagnostics ("timed out", "status 5"...).
@@ -51,13 +51,13 @@ struct Answer {
     };
     Verdict verdict = Verdict::no_answer;
     AnswerFault fault = AnswerFault::none;
-    PortError error;                // the system's reason, for write_failed and read_failed
-    std::uint8_t status = 0;        // the status byte of the last answer
-    std::uint8_t code = 0;          // the command code of the last answer
-    std::size_t length = 0;         // the last record answer's length once unescaped
-    std::uint32_t plu_asked = 0;    // reads: the PLU number asked for
-    std::uint32_t plu_answered = 0; // reads: the PLU number the last answer carried
-    unsigned requests = 0;          // requests sent for this operation
+    PortError error;                 // the system's reason, for write_failed and read_failed
+    std::uint8_t status = 0;         // the status byte of the last answer
+    std::uint8_t code = 0;           // the command code of the last answer
+    std::size_t length = 0;          // the last record answer's length once unescaped
+    std::uint32_t plu_asked = 0;     // reads: the PLU number asked for
+    std::uint32_t plu_answered = 0;  // reads: the PLU number the last answer carried
+    unsigned requests = 0;           // requests sent for this operation
 
     bool accepted() const { return verdict == Verdict::accepted; }
 };
