@@ -193,13 +193,14 @@ TEST_F(Emulated, SecondRunFindsTheControllerHeld) {
     write_scales("scales.txt", testing::address("1S1"), records);
     write_bytes(dir / "in.txt", "1 S 01 xx000001 INTRUDER\n");
     // 20 ms an exchange keeps the first run going for a second; ldk starts once it has filed
-    // its first record.
-    const std::string both = std::string(RDK_PATH) +
-                             " 1 S 1 1 50 first.txt & "
-                             "until [ -s first.txt ]; do sleep 0.01; done; " +
-                             LDK_PATH +
-                             " 1 S 1 1 1 in.txt >second.txt; echo $? >second.status; "
-                             "wait $!";
+    // its first record (or after 5 s, when something is wrong).
+    const std::string both =
+        std::string(RDK_PATH) +
+        " 1 S 1 1 50 first.txt & "
+        "i=0; until [ -s first.txt ] || [ $i -ge 500 ]; do sleep 0.01; i=$((i+1)); done; " +
+        LDK_PATH +
+        " 1 S 1 1 1 in.txt >second.txt; echo $? >second.status; "
+        "wait $!";
     const auto r =
         emu({"--scales", "scales.txt", "--latency-us", "20000"}, {"/bin/sh", "-c", both});
     EXPECT_EQ(r.exit_status, 0);
