@@ -53,10 +53,11 @@ std::string accepted_items(int count) {
 std::string empty_records(int count) {
     std::string lines;
     for (int n = 1; n <= count; ++n) {
-        const FormattedLine line = sim::scale_file_line(address("1S1"), sim::empty_record(n));
-        std::string text(line.begin(), line.end() - 1);
-        text[48] = 'x';  // the reader never shows the unused byte
-        lines += text + "\r\n";
+        RecordFrame record{};
+        const sim::RecordBody body = sim::empty_record(static_cast<std::uint32_t>(n));
+        std::copy(body.begin(), body.end(), record.begin() + sim::record_body_offset);
+        const FormattedLine line = format_line(address("1S1"), record);
+        lines += std::string(line.begin(), line.end() - 1) + "\r\n";
     }
     return lines;
 }
