@@ -10,8 +10,8 @@ inline constexpr int bad_input = 3;          // ldk: an unreadable line, or the 
 inline constexpr int file_error = 4;       // a result or output file could not be opened or written
 inline constexpr int controller_held = 5;  // another run holds the controller; nothing was sent
 
-// The conventional status of a run a signal ended: 128 + its number.
-constexpr int stopped_by(int signal) {
+// A run ended early by a stop signal (INT, TERM, HUP, QUIT), as shells report one.
+inline constexpr int stopped_by(int signal) {
     return 128 + signal;
 }
 

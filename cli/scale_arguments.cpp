@@ -46,4 +46,27 @@ std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_
     return ScaleArguments{*scale, *first, *last, args[5]};
 }
 
+std::string scale_argument_problem(std::span<const std::string_view> args) {
+    // Appended piece by piece: GCC 12 warns falsely about chains of string + (-Wrestrict).
+    const auto said = [](std::string text, std::string_view value, std::string_view after) {
+        text.append(value).append(after);
+        return text;
+    };
+    if (args.size() != argument_count) {
+        return said("expected 6 arguments (channel, S or T, number, first, last, file), got ",
+                    std::to_string(args.size()), "");
+    }
+    if (!in_range(args[0], 1, 4)) return said("the channel must be 1 to 4, not '", args[0], "'");
+    if (!ScaleAddress::make(1, args[1].empty() ? '\0' : args[1].front(), 1)) {
+        return said("the second argument must be S or T, not '", args[1], "'");
+    }
+    if (!in_range(args[2], 1, 9)) {
+        return said("the scale number must be 1 to 9, not '", args[2], "'");
+    }
+    for (const std::size_t i : {3u, 4u}) {
+        if (!range_bound(args[i])) return said("'", args[i], "' does not fit in 32 bits");
+    }
+    return {};
+}
+
 }  // namespace ktnet

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "link/scale_address.hpp"
@@ -29,5 +30,8 @@ struct ScaleArguments {
 // first and last must fit in 32 bits, a negative one as a negative 32-bit number. The range
 // checks on first and last are each program's.
 std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_view> args);
+
+// Why parse_scale_arguments refuses args, in a few English words; empty when it does not.
+std::string scale_argument_problem(std::span<const std::string_view> args);
 
 }  // namespace ktnet

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,9 +18,12 @@ class TextWriter {
 public:
     explicit TextWriter(LockedFile file) : file_(std::move(file)) {}
 
-    // One piece of text in one write to the operating system: once this returns true the
-    // text survives the program being killed. On failure nothing of it stays in the file.
-    bool write(std::span<const std::uint8_t> text);
+    // One piece of text in one write to the operating system: once this succeeds the text
+    // survives the program being killed. On failure nothing of it stays in the file.
+    [[nodiscard]] FileStatus write(std::span<const std::uint8_t> text);
+
+    // Empties a file opened with its contents kept; see LockedFile::empty.
+    [[nodiscard]] FileStatus empty() { return file_.empty(); }
 
 private:
     LockedFile file_;
@@ -32,16 +36,26 @@ public:
         read,      // a line, without its LF
         too_long,  // more characters than the limit before the LF
         end,       // nothing left
+        failed,    // the file could not be read; error() says why
+        changed,   // the file changed since it was opened; nothing read after that is given
     };
 
     explicit TextReader(LockedFile file) : file_(std::move(file)) {}
 
     // Reads the next line into line, taking at most max_length characters before its LF.
-    // A last line without an LF is a line. A too long line is left partly read.
-    Line read_line(std::string& line, std::size_t max_length);
+    // A last line without an LF is a line. A too long line is left partly read. Once the
+    // reading has failed or seen a change, every later call says so again.
+    [[nodiscard]] Line read_line(std::string& line, std::size_t max_length);
+
+    // Why the reading failed or stopped at a change; only after Line::failed or Line::changed.
+    const FileError& error() const { return *error_; }
+
+    // Starts again from the first line. A change since the file was opened is still seen.
+    [[nodiscard]] FileStatus rewind();
 
 private:
-    // The next byte of the file, or -1 at its end (the first 0x1A byte is an end too).
+    // The next byte of the file, or -1 when there is none: at its end (the first 0x1A byte is
+    // an end too), or after a failure, which error_ then holds.
     int next_byte();
     int peek_byte();
 
@@ -50,6 +64,7 @@ private:
     std::size_t pos_ = 0;
     std::size_t filled_ = 0;
     bool ended_ = false;
+    std::optional<FileError> error_;
 };
 
 }  // namespace ktnet

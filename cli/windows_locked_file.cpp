@@ -1,6 +1,7 @@
 // Windows: share mode 0, so no other process can open the file while it is held and our own
-// open fails while another holds it. Output files are opened without truncation and emptied
-// only once they are ours. The handle is binary: the text layer above does the CR LF.
+// open fails while another holds it. Output files are opened without truncation, positioned
+// at their end, and emptied only on request. The handle is binary: the text layer above does
+// the CR LF.
 #include <windows.h>
 
 #include <algorithm>
@@ -25,15 +26,32 @@ DWORD chunk(std::size_t bytes) {
     return static_cast<DWORD>(std::min<std::size_t>(bytes, std::numeric_limits<DWORD>::max()));
 }
 
-HANDLE open_exclusive(const std::filesystem::path& path, DWORD access, DWORD disposition) {
-    return ::CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+bool move_to(HANDLE file, std::uint64_t position) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
 }
 
 bool cut_to(HANDLE file, std::uint64_t length) {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(length);
-    return ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+    return move_to(file, length) && ::SetEndOfFile(file);
+}
+
+FileError last_error() {
+    return system_file_error(static_cast<int>(::GetLastError()));
+}
+
+// Why CreateFileW failed: a folder refuses with "access denied", which would send the user
+// looking at permissions.
+FileError open_failure(const std::filesystem::path& path, DWORD code) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return file_refused(FileError::Kind::not_a_file, "is a directory");
+    }
+    return system_file_error(static_cast<int>(code));
+}
+
+std::uint64_t join(DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
 }  // namespace
@@ -41,49 +59,97 @@ bool cut_to(HANDLE file, std::uint64_t length) {
 // The LockedFile handle is an integer; Windows' "no handle" must be the same value.
 static_assert(sizeof(std::intptr_t) == sizeof(HANDLE));
 
-std::optional<LockedFile> LockedFile::open_for_reading(const std::filesystem::path& path) {
-    HANDLE file = open_exclusive(path, GENERIC_READ, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    return LockedFile(as_integer(file));
-}
+FileResult<LockedFile> LockedFile::open_held(const std::filesystem::path& path, Purpose purpose) {
+    const bool writing = purpose != Purpose::input;
+    // The result file's name is opened as it stands: a link is seen, never followed.
+    const DWORD flags =
+        FILE_ATTRIBUTE_NORMAL | (purpose == Purpose::result ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE handle = ::CreateFileW(path.c_str(), writing ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
+                                  writing ? OPEN_ALWAYS : OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return open_failure(path, ::GetLastError());
+    LockedFile file(as_integer(handle));  // closes the handle on every refusal below
 
-std::optional<LockedFile> LockedFile::open_for_writing(const std::filesystem::path& path) {
-    HANDLE file = open_exclusive(path, GENERIC_WRITE, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    LockedFile locked(as_integer(file));
-    // Emptied only now that the file is ours. Devices and pipes have nothing to empty.
-    if (::GetFileType(file) == FILE_TYPE_DISK && !cut_to(file, 0)) return std::nullopt;
-    return locked;
+    const DWORD type = ::GetFileType(handle);
+    if (type == FILE_TYPE_CHAR && purpose != Purpose::result) return file;
+    if (type == FILE_TYPE_PIPE) return file_refused(FileError::Kind::not_a_file, "is a pipe");
+    if (type != FILE_TYPE_DISK) {
+        return file_refused(FileError::Kind::not_a_file, purpose == Purpose::result
+                                                             ? "is not a regular file"
+                                                             : "is not a file or device");
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info)) return last_error();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return file_refused(FileError::Kind::symbolic_link,
+                            "is a symbolic link or another reparse point");
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return file_refused(FileError::Kind::not_a_file, "is a directory");
+    }
+    file.regular_ = true;
+    auto now = file.identity();
+    if (!now) return now.error();
+    file.opened_as_ = *now;
+    if (writing) {
+        file.written_ = now->size;
+        if (!move_to(handle, file.written_)) return last_error();
+    }
+    return file;
 }
 
 void LockedFile::close() {
     if (handle_ != no_handle) ::CloseHandle(as_handle(std::exchange(handle_, no_handle)));
 }
 
-bool LockedFile::write(std::span<const std::uint8_t> bytes) {
+FileResult<LockedFile::Identity> LockedFile::identity() const {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(as_handle(handle_), &info)) return last_error();
+    // FILETIME counts 100 ns steps.
+    return Identity{
+        info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+        join(info.nFileSizeHigh, info.nFileSizeLow),
+        static_cast<std::int64_t>(
+            join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime) * 100)};
+}
+
+FileStatus LockedFile::write(std::span<const std::uint8_t> bytes) {
     HANDLE file = as_handle(handle_);
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD n = 0;
-        if (!::WriteFile(file, bytes.data() + done, chunk(bytes.size() - done), &n, nullptr) ||
-            n == 0) {
+        const bool ok =
+            ::WriteFile(file, bytes.data() + done, chunk(bytes.size() - done), &n, nullptr);
+        if (!ok || n == 0) {
+            // A write that stores nothing and reports no error would loop for ever.
+            const DWORD code = ok ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
             // A failed WriteFile may still have stored part of its bytes.
-            cut_to(file, written_);
-            return false;
+            if (regular_) cut_to(file, written_);
+            return system_file_error(static_cast<int>(code));
         }
         done += n;
     }
     written_ += done;
-    return true;
+    return {};
 }
 
-std::ptrdiff_t LockedFile::read(std::span<std::uint8_t> buffer) {
+FileStatus LockedFile::empty() {
+    if (!regular_) return {};
+    if (!cut_to(as_handle(handle_), 0)) return last_error();
+    written_ = 0;
+    return {};
+}
+
+FileResult<std::size_t> LockedFile::read_bytes(std::span<std::uint8_t> buffer) {
     DWORD n = 0;
     if (!::ReadFile(as_handle(handle_), buffer.data(), chunk(buffer.size()), &n, nullptr)) {
-        // A pipe whose writer has gone is at its end, not broken.
-        return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+        return last_error();
     }
-    return static_cast<std::ptrdiff_t>(n);
+    return static_cast<std::size_t>(n);
+}
+
+FileStatus LockedFile::rewind() {
+    if (!move_to(as_handle(handle_), 0)) return last_error();
+    return {};
 }
 
 }  // namespace ktnet

@@ -11,7 +11,12 @@ Runs the command with an emulated KT-NET controller: a USB HID device whose prod
 is "KT-NET CONTROLLER", found and opened through hidraw like the real one, answering as a
 controller with scales behind it. Exits with the command's exit status; with 65 when the
 controller saw a malformed report (each one is listed on standard error), 64 for a bad
-command line and 70 when the emulation could not be set up.
+command line and 70 when the emulation could not be set up. The command starts with every
+signal at its default and none blocked; while it runs, ktnet-emu ignores SIGINT and SIGQUIT
+(a Ctrl+C at the terminal reaches the command, which decides) and saves the scales after it.
+
+As Linux hidraw does, every open of the device has its own queue of input reports and gets
+a copy of every answer, whoever asked; the device polls readable while an answer is due.
 
 Options:
   --scales FILE            the scales' memory, in PLU text lines ("1 S 01 xx000001 NAME...");
@@ -24,13 +29,30 @@ Options:
                            repeatable, in order
   --product TEXT           the controller's product string (default "KT-NET CONTROLLER")
   --no-controller          no controller at all
-  --fault N:KIND[:US]      a fault at exchange N (0 is the opening frame, 1 the first record):
-                           status5, wrong-code, short, garbage, no-terminator, write-fails,
-                           read-fails, unplugged, or latency with its delay in microseconds
+  --fault N:KIND           a fault at exchange N (0 is the opening frame, 1 the first record):
+                           status5      the answer has status 5, the request is not carried out
+                           wrong-code   the answer carries another command code
+                           short        the answer frame ends early
+                           garbage      the answer is noise
+                           no-terminator  the answer has no terminator
+                           write-fails  the write fails, nothing reaches the scale
+                           read-fails   the request is carried out, then the read fails
+                           unplugged    this and every later write and read fail
+                           stray        the answer comes twice
+                           wrong-plu    a PLU request is answered with the next PLU's record
+                           bad-checksum a byte of the answer changes after its checksum
+                           stall        the request is carried out, no answer ever comes
+                           latency:US   the answer comes US microseconds late
+                           late:MS      the answer comes MS milliseconds late
   --latency-us US          delay every answer by US microseconds
+  --quirk NAME             the scales answer their own way throughout; repeatable:
+                           unknown-plu-zero     a PLU they do not hold comes back numbered 0
+                           checksum-off-by-one  every answer's checksum is one too high
   --pid-file FILE          write the command's process id to FILE
   --usage-file FILE        write the command's resource use to FILE when it ends:
                            "max_rss_kb N", "user_us N", "system_us N", one per line
+  --log FILE               append umockdev's own warnings to FILE; without it they are
+                           dropped, so that they never reach the command's console
   --help                   this text
 )";
 
@@ -68,18 +90,32 @@ std::optional<std::pair<std::size_t, sim::Fault>> fault(std::string_view text) {
     const auto parts = split(text, ':');
     if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
     const auto exchange = number<std::size_t>(parts[0]);
-    const auto kind = sim::fault_kind_from_name(parts[1]);
+    // late:MS is a latency given in milliseconds.
+    const bool late = parts[1] == "late";
+    const auto kind = late ? sim::FaultKind::latency : sim::fault_kind_from_name(parts[1]);
     if (!exchange || !kind) return std::nullopt;
     sim::Fault f{*kind};
     if (*kind == sim::FaultKind::latency) {
         if (parts.size() != 3) return std::nullopt;
-        const auto us = number<long>(parts[2]);
-        if (!us || *us < 0) return std::nullopt;
-        f.delay = std::chrono::microseconds(*us);
+        const auto delay = number<long>(parts[2]);
+        if (!delay || *delay < 0) return std::nullopt;
+        f.delay = late ? std::chrono::milliseconds(*delay) : std::chrono::microseconds(*delay);
     } else if (parts.size() != 2) {
         return std::nullopt;
     }
     return std::pair{*exchange, f};
+}
+
+// Sets the quirk named; false for an unknown name.
+bool add_quirk(std::string_view name, sim::Quirks& quirks) {
+    if (name == "unknown-plu-zero") {
+        quirks.unknown_plu_as_zero = true;
+    } else if (name == "checksum-off-by-one") {
+        quirks.checksum_off_by_one = true;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -107,7 +143,8 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
         }
         const bool takes_value = a == "--scales" || a == "--scale" || a == "--other-device" ||
                                  a == "--product" || a == "--fault" || a == "--latency-us" ||
-                                 a == "--pid-file" || a == "--usage-file";
+                                 a == "--quirk" || a == "--pid-file" || a == "--usage-file" ||
+                                 a == "--log";
         if (!takes_value) return fail("unknown option: " + std::string(a));
         if (i + 1 == args.size()) return fail(std::string(a) + " needs a value");
         const std::string_view v = args[++i];
@@ -125,17 +162,25 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
         } else if (a == "--fault") {
             const auto f = fault(v);
             if (!f)
-                return fail("--fault takes EXCHANGE:KIND or EXCHANGE:latency:MICROSECONDS, not " +
-                            std::string(v));
+                return fail(
+                    "--fault takes EXCHANGE:KIND, EXCHANGE:latency:MICROSECONDS or "
+                    "EXCHANGE:late:MILLISECONDS, not " +
+                    std::string(v));
             o.faults.push_back(*f);
         } else if (a == "--latency-us") {
             const auto us = number<long>(v);
             if (!us || *us < 0) return fail("--latency-us takes a number of microseconds");
             o.latency = std::chrono::microseconds(*us);
+        } else if (a == "--quirk") {
+            if (!add_quirk(v, o.quirks))
+                return fail("--quirk takes unknown-plu-zero or checksum-off-by-one, not " +
+                            std::string(v));
         } else if (a == "--pid-file") {
             o.pid_file = std::string(v);
-        } else {
+        } else if (a == "--usage-file") {
             o.usage_file = std::string(v);
+        } else {
+            o.log_file = std::string(v);
         }
     }
     if (!o.help && o.command.empty()) return fail("no command given after --");

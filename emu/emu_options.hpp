@@ -28,8 +28,10 @@ struct EmuOptions {
     std::string product = "KT-NET CONTROLLER";
     std::vector<std::pair<std::size_t, sim::Fault>> faults;  // by exchange, 0 = opening frame
     std::chrono::microseconds latency{0};
+    sim::Quirks quirks;
     std::optional<std::string> pid_file;    // where to write the command's process id
     std::optional<std::string> usage_file;  // where to write the command's resource use
+    std::optional<std::string> log_file;    // where umockdev's own messages go
     bool help = false;
     std::vector<std::string> command;
 };

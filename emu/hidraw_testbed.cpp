@@ -4,10 +4,13 @@
 #include <sys/ioctl.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "pty_readiness.hpp"
 
 namespace ktnet::emu {
 
@@ -79,16 +82,73 @@ void answer_ioctl(UMockdevIoctlClient* client) {
     }
 }
 
+// How often the opens of a node are looked at for closed ones.
+constexpr guint close_check_ms = 20;
+
+// What umockdev's calls for one device node reach. Each signal connection and the watch over
+// the node's opens hold a share, so it lives for as long as umockdev may still call.
+struct Device {
+    explicit Device(std::shared_ptr<DeviceHandler> h) : handler(std::move(h)) {}
+    ~Device() {
+        for (auto* client : opens) g_object_unref(client);
+    }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    std::shared_ptr<DeviceHandler> handler;
+    // The opens not yet found closed, a reference each. Only umockdev's thread touches them.
+    std::vector<UMockdevIoctlClient*> opens;
+    bool watched = false;
+};
+
+using DeviceShare = std::shared_ptr<Device>;
+
+Device& device_of(gpointer data) {
+    return **static_cast<DeviceShare*>(data);
+}
+
+gpointer new_share(const DeviceShare& device) {
+    return new DeviceShare(device);
+}
+
+void drop_share(gpointer data) {
+    delete static_cast<DeviceShare*>(data);
+}
+
+void drop_share_of_closure(gpointer data, GClosure*) {
+    drop_share(data);
+}
+
+class TestbedRead final : public PendingRead {
+public:
+    explicit TestbedRead(UMockdevIoctlClient* client)
+        : client_(static_cast<UMockdevIoctlClient*>(g_object_ref(client))) {}
+    ~TestbedRead() override { g_object_unref(client_); }
+    TestbedRead(const TestbedRead&) = delete;
+    TestbedRead& operator=(const TestbedRead&) = delete;
+
+    void deliver(std::span<const std::uint8_t> bytes) override {
+        UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client_);
+        const auto n = std::min(bytes.size(), static_cast<std::size_t>(arg->data_len));
+        // umockdev copies the bytes; only its signature lacks the const.
+        umockdev_ioctl_data_update(arg, 0, const_cast<guint8*>(bytes.data()), static_cast<gint>(n));
+        umockdev_ioctl_client_complete(client_, static_cast<glong>(n), 0);
+    }
+    void fail(int error) override { umockdev_ioctl_client_complete(client_, -1, error); }
+
+private:
+    UMockdevIoctlClient* client_;
+};
+
 gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
     answer_ioctl(client);
     return TRUE;
 }
 
-gboolean on_write(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user_data) {
-    auto& handler = *static_cast<ReportHandler*>(user_data);
+gboolean on_write(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const std::span<const std::uint8_t> bytes(arg->data, static_cast<std::size_t>(arg->data_len));
-    if (handler.write(bytes)) {
+    if (device_of(data).handler->write(client, bytes)) {
         umockdev_ioctl_client_complete(client, arg->data_len, 0);
     } else {
         umockdev_ioctl_client_complete(client, -1, EIO);
@@ -96,27 +156,51 @@ gboolean on_write(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user
     return TRUE;
 }
 
-gboolean on_read(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user_data) {
-    auto& handler = *static_cast<ReportHandler*>(user_data);
-    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(arg->data_len));
-    const int n = handler.read(bytes);
-    if (n < 0) {
-        umockdev_ioctl_client_complete(client, -1, EIO);
-        return TRUE;
-    }
-    umockdev_ioctl_data_update(arg, 0, bytes.data(), n);
-    umockdev_ioctl_client_complete(client, n, 0);
+gboolean on_read(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+    device_of(data).handler->read(client, std::make_unique<TestbedRead>(client));
     return TRUE;
+}
+
+// umockdev marks a closed open only in its client's "connected" property, and says nothing.
+void forget_closed_opens(Device& device) {
+    std::erase_if(device.opens, [&](UMockdevIoctlClient* client) {
+        if (umockdev_ioctl_client_get_connected(client)) return false;
+        device.handler->closed(client);
+        g_object_unref(client);
+        return true;
+    });
+}
+
+gboolean on_close_check(gpointer data) {
+    forget_closed_opens(device_of(data));
+    return G_SOURCE_CONTINUE;
+}
+
+void on_client_connected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+    Device& device = device_of(data);
+    if (!device.watched) {
+        // On umockdev's thread, whose own context runs the watch.
+        GSource* watch = g_timeout_source_new(close_check_ms);
+        g_source_set_callback(watch, on_close_check, new_share(*static_cast<DeviceShare*>(data)),
+                              drop_share);
+        GMainContext* context = g_main_context_ref_thread_default();
+        g_source_attach(watch, context);
+        g_main_context_unref(context);
+        g_source_unref(watch);
+        device.watched = true;
+    }
+    // A program that ended has closed its opens before a later one opens the node.
+    forget_closed_opens(device);
+    device.opens.push_back(static_cast<UMockdevIoctlClient*>(g_object_ref(client)));
+    device.handler->opened(client);
 }
 
 }  // namespace
 
 struct HidrawTestbed::Impl {
-    GObjectPtr<UMockdevTestbed> testbed;
     std::vector<GObjectPtr<UMockdevIoctlBase>> ioctl_handlers;
-    std::vector<std::shared_ptr<ReportHandler>> report_handlers;
-    unsigned devices = 0;
+    GObjectPtr<UMockdevTestbed> testbed;
+    unsigned added = 0;
 };
 
 HidrawTestbed::HidrawTestbed(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -132,10 +216,10 @@ std::unique_ptr<HidrawTestbed> HidrawTestbed::create(std::string& error) {
     return std::unique_ptr<HidrawTestbed>(new HidrawTestbed(std::move(impl)));
 }
 
-bool HidrawTestbed::add_device(const std::string& product, std::shared_ptr<ReportHandler> handler,
+bool HidrawTestbed::add_device(const std::string& product, std::shared_ptr<DeviceHandler> handler,
                                std::string& error) {
     UMockdevTestbed* tb = impl_->testbed.get();
-    const unsigned n = impl_->devices++;
+    const unsigned n = impl_->added++;
     // Zero-padded names keep the system's device order (sorted by path) the order of adding.
     char port[16], number[16], serial[16], hid_name[32];
     std::snprintf(port, sizeof port, "1-%02u", n + 1);
@@ -179,17 +263,28 @@ bool HidrawTestbed::add_device(const std::string& product, std::shared_ptr<Repor
     }
     if (!handler) return true;
 
+    const auto device = std::make_shared<Device>(std::move(handler));
     GObjectPtr<UMockdevIoctlBase> ioctl(umockdev_ioctl_base_new());
     g_signal_connect(ioctl.get(), "handle-ioctl", G_CALLBACK(on_ioctl), nullptr);
-    g_signal_connect(ioctl.get(), "handle-write", G_CALLBACK(on_write), handler.get());
-    g_signal_connect(ioctl.get(), "handle-read", G_CALLBACK(on_read), handler.get());
+    const auto connect = [&](const char* signal, GCallback callback) {
+        g_signal_connect_data(ioctl.get(), signal, callback, new_share(device),
+                              drop_share_of_closure, GConnectFlags{});
+    };
+    connect("handle-write", G_CALLBACK(on_write));
+    connect("handle-read", G_CALLBACK(on_read));
+    connect("client-connected", G_CALLBACK(on_client_connected));
     const std::string dev = "/dev/" + node;
     if (!umockdev_testbed_attach_ioctl(tb, dev.c_str(), ioctl.get(), &gerror)) {
         error = "umockdev could not attach to " + dev + ": " + take_error(gerror);
         return false;
     }
     impl_->ioctl_handlers.push_back(std::move(ioctl));
-    impl_->report_handlers.push_back(std::move(handler));
+    auto readiness = PtyReadiness::open(umockdev_testbed_get_dev_fd(tb, dev.c_str()), error);
+    if (!readiness) {
+        error = dev + ": " + error;
+        return false;
+    }
+    device->handler->attached(std::move(readiness));
     return true;
 }
 

@@ -1,23 +1,24 @@
 // ktnet-emu: runs a command with an emulated KT-NET controller on an emulated hidraw device,
 // so that the unchanged rdk and ldk find it and talk to it through hidapi and the kernel's
 // device interface as they would to the real one.
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "controller_node.hpp"
 #include "emu_options.hpp"
+#include "glib_log.hpp"
 #include "hidraw_testbed.hpp"
 #include "sim/scale_file.hpp"
 #include "sim/simulated_controller.hpp"
@@ -70,13 +71,32 @@ int wait_for(pid_t pid, const std::optional<std::string>& usage_file) {
     return exit_setup;
 }
 
+// The command starts as from a shell: no signal ignored or blocked. This process's own
+// libraries ignore SIGPIPE, which the command must not inherit.
+void restore_signal_defaults() {
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    for (int s = 1; s < NSIG; ++s) {
+        if (s != SIGKILL && s != SIGSTOP) sigaction(s, &default_action, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 int run_command(const emu::EmuOptions& o) {
     std::vector<char*> args;
     for (const auto& a : o.command) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // As system() does: a Ctrl+C or Ctrl+\ at the terminal reaches the command too, which
+    // decides; this process outlives it to save the scales.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
     const pid_t pid = fork();
     if (pid < 0) return exit_setup;
     if (pid == 0) {
+        restore_signal_defaults();
         execvp(args[0], args.data());
         std::cerr << "ktnet-emu: cannot run " << o.command[0] << ": " << std::strerror(errno)
                   << "\n";
@@ -86,32 +106,15 @@ int run_command(const emu::EmuOptions& o) {
     return wait_for(pid, o.usage_file);
 }
 
-// The controller behind its device: the testbed's thread answers reports while this thread
-// waits for the command, so the two meet under a lock. Every open of the device reads from one
-// queue for now.
-std::shared_ptr<emu::ReportHandler> controller_handler(sim::SimulatedController& controller,
-                                                       std::mutex& lock) {
-    auto handler = std::make_shared<emu::ReportHandler>();
-    auto queue = controller.open_queue();
-    handler->write = [&](std::span<const std::uint8_t> bytes) {
-        const std::lock_guard guard(lock);
-        return controller.receive(bytes);
-    };
-    handler->read = [&, queue](std::span<std::uint8_t> out) {
-        const std::lock_guard guard(lock);
-        if (controller.unplugged()) return -1;
-        const auto due = queue->next_due();
-        if (!due) return -1;
-        std::this_thread::sleep_until(*due);
-        const auto entry = queue->take(*due);
-        if (entry->fails) return -1;
-        // A read delivers the report without its report-number byte, status byte first.
-        const std::size_t n = std::min(out.size(), entry->report.size() - 1);
-        std::copy_n(entry->report.begin() + 1, n, out.begin());
-        return static_cast<int>(n);
-    };
-    return handler;
-}
+// A HID device that is not the controller: it opens, but every write and read fails.
+class RefusingDevice final : public emu::DeviceHandler {
+public:
+    void attached(std::unique_ptr<emu::NodeReadiness>) override {}
+    void opened(emu::ClientId) override {}
+    void closed(emu::ClientId) override {}
+    bool write(emu::ClientId, std::span<const std::uint8_t>) override { return false; }
+    void read(emu::ClientId, std::unique_ptr<emu::PendingRead> read) override { read->fail(EIO); }
+};
 
 }  // namespace
 
@@ -139,22 +142,24 @@ int main(int argc, char** argv) {
     for (const auto id : o.scales) controller.add_scale(id);
     for (const auto& [exchange, fault] : o.faults) controller.inject(exchange, fault);
     controller.set_latency(o.latency);
+    controller.set_quirks(o.quirks);
 
-    std::mutex lock;
+    if (!emu::keep_glib_messages_off_console(o.log_file)) {
+        std::cerr << "ktnet-emu: cannot open " << *o.log_file << ": " << std::strerror(errno)
+                  << "\n";
+        return exit_setup;
+    }
     auto testbed = emu::HidrawTestbed::create(error);
     bool ready = testbed != nullptr;
     for (const auto& d : o.devices_before) {
         if (!ready) break;
-        // An openable stranger answers nothing: its writes and reads fail.
-        std::shared_ptr<emu::ReportHandler> stranger;
-        if (d.openable) {
-            stranger = std::make_shared<emu::ReportHandler>(
-                emu::ReportHandler{[](auto) { return false; }, [](auto) { return -1; }});
-        }
-        ready = testbed->add_device(d.product, stranger, error);
+        ready = testbed->add_device(
+            d.product, d.openable ? std::make_shared<RefusingDevice>() : nullptr, error);
     }
+    std::shared_ptr<emu::ControllerNode> node;
     if (ready && o.controller) {
-        ready = testbed->add_device(o.product, controller_handler(controller, lock), error);
+        node = std::make_shared<emu::ControllerNode>(controller);
+        ready = testbed->add_device(o.product, node, error);
     }
     if (!ready) {
         std::cerr << "ktnet-emu: " << error << "\n";
@@ -163,7 +168,7 @@ int main(int argc, char** argv) {
 
     const int status = run_command(o);
 
-    const std::lock_guard guard(lock);
+    if (node) node->stop();
     if (o.scales_file && !sim::save_scales(*o.scales_file, controller, error)) {
         std::cerr << "ktnet-emu: " << error << "\n";
         return exit_setup;

@@ -50,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (status != 0) std::abort();
 
-    const auto lines = read_plu_lines(plu);
+    const auto lines = read_plu_lines(plu.string());
     if (!lines) std::abort();
     for (const std::string& line : *lines) {
         if (line.size() != line_columns + 1 || line.back() != '\r') std::abort();
         if (find_number_column_fault(line)) std::abort();
-        FrameBuffer frame{};
-        if (!parse_line(line, 0x04, frame)) std::abort();
+        RecordFrame record{};
+        if (!parse_line(line, record)) std::abort();
     }
 
     // The file goes round unchanged.

@@ -1,16 +1,20 @@
 // Any input file: ldk sends exactly the lines a text-mode reading finds whole within the range,
 // each as a well-formed frame (the simulated controller checks every report as a strict peer),
-// never a line longer than 142 characters, and logs each one sent in "wynik.txt".
+// never a line longer than 142 characters, and logs each one sent in "wynik.txt"; or, when one
+// of those lines holds a character the reader never writes in a number column, it sends
+// nothing at all and leaves "wynik.txt" alone.
 // Input: byte 0 chooses first (1..4), byte 1 the length of the range (0..7), the rest is the
 // file.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "loader/loader.hpp"
 #include "plu/field_table.hpp"
+#include "plu/line_check.hpp"
 #include "plu/plu_line.hpp"
 #include "scratch_dir.hpp"
 #include "sim/sim_port.hpp"
@@ -54,6 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         stopped = !line || line->empty() || (*line)[0] == '\0' || line->size() > 142;
         if (!stopped && n >= first) sent.push_back(*line);
     }
+    const bool refused = std::any_of(sent.begin(), sent.end(), [](const std::string& line) {
+        return find_number_column_fault(line).has_value();
+    });
+    if (refused) sent.clear();
     std::string expected_results;
     for (std::string name : sent) {
         name = name.size() > 16 ? name.substr(16, 24) : "";
@@ -64,8 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto input = fuzzing::scratch() / "in.txt";
     const auto results = fuzzing::scratch() / "wynik.txt";
     fuzzing::write_file(input, data + 2, size - 2);
+    std::filesystem::remove(results);  // a refused run leaves it as it was: start with none
     sim::SimulatedController controller;
-    const ScaleAddress id = testing::address("3S2");
+    const ScaleAddress id = ScaleAddress::parse("3S2").value();
     controller.add_scale(id);
     sim::SimPort port = sim::port_with_controller(controller);
     const std::string input_name = input.string(), first_text = std::to_string(first),
@@ -75,6 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int status = run_loader(args, port, console, results);
 
     if (!controller.violations().empty()) std::abort();
+    if (refused) {
+        if (controller.exchanges() != 0 || status != 3 || std::filesystem::exists(results) ||
+            console.str() != "\n parametry wywolania OK\n bledne dane w zbiorze wejsciowym..") {
+            std::abort();
+        }
+        return 0;
+    }
     if (controller.exchanges() != 1 + sent.size()) std::abort();
     if (status != (stopped ? 3 : 0)) std::abort();
     if (console.str() != "\n parametry wywolania OKwykryto urzadzenie kt-net\n" +
@@ -84,8 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (fuzzing::file_bytes(results) != expected_results) std::abort();
     if (!sent.empty()) {  // the last frame is the last line sent, to the address asked for
+        RecordFrame record{};
+        if (!parse_line(sent.back(), record)) std::abort();
         FrameBuffer frame{};
-        if (!parse_line(sent.back(), 0x82, frame)) std::abort();
+        build_store_frame(0x82, record, frame);
         checksum(record_frame_length, frame);
         if (!std::equal(frame.begin(), frame.begin() + record_frame_length,
                         controller.last_frame().begin(), controller.last_frame().end())) {

@@ -3,6 +3,7 @@
 // writes no line. The input is the 255-byte report (shorter inputs are padded with zeros).
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,23 +17,26 @@ using namespace ktnet;
 
 namespace {
 
-// A controller that answers the opening frame with an empty report and the PLU request with
-// the fuzzed one.
+// A controller that answers the opening frame with an empty report and every PLU request
+// with the fuzzed one.
 class FuzzDevice final : public HidDevice {
 public:
     explicit FuzzDevice(const Report& answer) : answer_(answer) {}
     std::optional<std::wstring> product_string() override { return L"KT-NET CONTROLLER"; }
-    bool write_report(std::span<const std::uint8_t, report_size>) override {
+    PortStatus claim() override { return Done{}; }
+    PortStatus discard_pending() override { return Done{}; }
+    PortStatus write_report(std::span<const std::uint8_t, report_size>) override {
         ++writes_;
-        return true;
+        return Done{};
     }
-    bool read_report(std::span<std::uint8_t, report_size> report) override {
+    PortResult<ReadOutcome> read_report(std::span<std::uint8_t, report_size> report,
+                                        std::chrono::milliseconds) override {
         if (writes_ == 1) {
             std::fill(report.begin(), report.end(), std::uint8_t{0});
         } else {
             std::copy(answer_.begin(), answer_.end(), report.begin());
         }
-        return true;
+        return ReadOutcome::received;
     }
 
 private:
@@ -43,9 +47,12 @@ private:
 class FuzzList final : public HidInterfaceList {
 public:
     explicit FuzzList(const Report& answer) : answer_(answer) {}
-    Lookup lookup(unsigned index) override { return index == 0 ? Lookup::present : Lookup::absent; }
-    std::unique_ptr<HidDevice> open(unsigned) override {
-        return std::make_unique<FuzzDevice>(answer_);
+    Lookup lookup(unsigned index) override {
+        if (index != 0) return {};
+        return {Lookup::Kind::present, "/dev/fuzz", {}};
+    }
+    PortResult<std::unique_ptr<HidDevice>> open(unsigned) override {
+        return std::unique_ptr<HidDevice>(std::make_unique<FuzzDevice>(answer_));
     }
 
 private:
@@ -55,18 +62,19 @@ private:
 class FuzzPort final : public HidPort {
 public:
     explicit FuzzPort(const Report& answer) : answer_(answer) {}
-    std::unique_ptr<HidInterfaceList> list_interfaces() override {
-        return std::make_unique<FuzzList>(answer_);
+    PortResult<std::unique_ptr<HidInterfaceList>> list_interfaces() override {
+        return std::unique_ptr<HidInterfaceList>(std::make_unique<FuzzList>(answer_));
     }
 
 private:
     const Report& answer_;
 };
 
-// The record carried by a valid answer: status not 5, answer byte 0 the head 0x7C, byte 4 the
-// code 0xD0, and the answer, with each "~x" pair standing for x + 0x7C, runs to a terminator
-// 0x7D (the first one not taken by a pair; the scan gives up after position 249, keeping the
-// byte it stopped at) at least 77 bytes from its start.
+// The record a valid answer carries: status not 5, answer byte 0 the head 0x7C, byte 4 the
+// code 0xD0, and the answer, with each "~x" pair standing for x + 0x7C, holding at least 77
+// bytes before its first terminator 0x7D not taken by a pair (the scan gives up after position
+// 249, keeping the byte it stopped at). The same answer to every request is the scale's own,
+// so its checksum and PLU number do not matter here.
 std::optional<std::vector<std::uint8_t>> valid_record(const Report& report) {
     const std::uint8_t* answer = report.data() + 2;
     if (report[1] == 5 || answer[0] != 0x7C || answer[4] != 0xD0) return std::nullopt;
@@ -81,7 +89,7 @@ std::optional<std::vector<std::uint8_t>> valid_record(const Report& report) {
         }
     }
     record.push_back(answer[at]);
-    if (record.size() < 77 || record.back() != 0x7D) return std::nullopt;
+    if (record.size() < 77) return std::nullopt;
     return record;
 }
 
@@ -92,7 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::copy_n(data, std::min(size, report.size()), report.begin());
     const auto record = valid_record(report);
 
+    // rdk keeps what its output held until a record arrives: start from no file.
     const auto path = fuzzing::scratch() / "rdk.txt";
+    std::filesystem::remove(path);
     const std::string file = path.string();
     const std::vector<std::string_view> args = {"1", "S", "1", "7", "7", file};
     FuzzPort port(report);

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "cli/exit_status.hpp"
+#include "cli/text_file.hpp"
 #include "plu_files.hpp"
 #include "progress.hpp"
 #include "shop_file.hpp"
@@ -36,8 +37,14 @@ bool store_backup(const std::filesystem::path& final_path, const std::vector<For
     std::error_code ec;
     // A leftover from a killed run, or anything planted there, is removed, never followed.
     std::filesystem::remove(partial, ec);
-    if (!write_plu_file(partial, lines)) {
-        why = "cannot write " + partial.string();
+    std::vector<std::uint8_t> text;
+    text.reserve(lines.size() * formatted_line_length);
+    for (const FormattedLine& line : lines) text.insert(text.end(), line.begin(), line.end());
+    // The user never typed this name: a regular file only, never through a symbolic link.
+    auto file = LockedFile::open_result_file(partial, LockedFile::Contents::emptied);
+    FileStatus written = file ? TextWriter(std::move(*file)).write(text) : FileStatus(file.error());
+    if (!written) {
+        why = fmt::format("cannot write {}: {}", partial.string(), written.error().reason);
         std::filesystem::remove(partial, ec);
         return false;
     }

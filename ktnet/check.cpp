@@ -17,10 +17,9 @@ int run_check(const CheckOptions& options, std::ostream& out, std::ostream& err)
     int status = ktnet_status::success;
     nlohmann::json report = nlohmann::json::array();
     for (const std::string& name : options.files) {
-        const auto path = path_of(name);
-        const auto bytes = path ? read_file_bytes(*path) : std::nullopt;
+        auto bytes = read_file_bytes(name);
         if (!bytes) {
-            const std::string why = "cannot read " + name;
+            const std::string why = "cannot read " + name + ": " + bytes.error().reason;
             err << "ktnet check: " << why << '\n';
             if (options.json) report.push_back({{"file", name}, {"error", why}});
             status = ktnet_status::trouble;

@@ -233,9 +233,8 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
             scales[i] = as_scale.scales.front();
             continue;
         }
-        const auto path = path_of(name);
-        const auto lines = path ? read_plu_lines(*path) : std::nullopt;
-        if (!lines) return fail("cannot read " + name);
+        const auto lines = read_plu_lines(name);
+        if (!lines) return fail(fmt::format("cannot read {}: {}", name, lines.error().reason));
         std::string error;
         sources[i] = file_source(name, *lines, error);
         if (!sources[i]) return fail(error);

@@ -24,10 +24,10 @@ int run_export(const ExportOptions& options, std::ostream& out, std::ostream& er
             options.source, options.source);
         return ktnet_status::trouble;
     }
-    const auto path = path_of(options.source);
-    const auto lines = path ? read_plu_lines(*path) : std::nullopt;
+    auto lines = read_plu_lines(options.source);
     if (!lines) {
-        err << fmt::format("ktnet export: cannot read {}\n", options.source);
+        err << fmt::format("ktnet export: cannot read {}: {}\n", options.source,
+                           lines.error().reason);
         return ktnet_status::trouble;
     }
     const CsvExport csv = export_csv(*lines, settings->code_page, settings->separator);
@@ -44,9 +44,9 @@ int run_export(const ExportOptions& options, std::ostream& out, std::ostream& er
         out << csv.text << std::flush;
         return ktnet_status::success;
     }
-    const auto target = path_of(options.output);
-    if (!target || !write_file_bytes(*target, csv.text)) {
-        err << fmt::format("ktnet export: cannot write {}\n", options.output);
+    if (const auto written = write_file_bytes(options.output, csv.text); !written) {
+        err << fmt::format("ktnet export: cannot write {}: {}\n", options.output,
+                           written.error().reason);
         return ktnet_status::trouble;
     }
     out << fmt::format("{}: {} record{} exported to {}\n", options.source, lines->size(),

@@ -38,10 +38,10 @@ int run_import(const ImportOptions& options, std::ostream& out, std::ostream& er
                            options.scale);
         return ktnet_status::trouble;
     }
-    const auto path = path_of(options.input);
-    const auto text = path ? read_file_bytes(*path) : std::nullopt;
+    auto text = read_file_bytes(options.input);
     if (!text) {
-        err << fmt::format("ktnet import: cannot read {}\n", options.input);
+        err << fmt::format("ktnet import: cannot read {}: {}\n", options.input,
+                           text.error().reason);
         return ktnet_status::trouble;
     }
     ImportSettings import_settings{settings->separator, *scale, options.fill_zero};
@@ -53,9 +53,9 @@ int run_import(const ImportOptions& options, std::ostream& out, std::ostream& er
                            result.problems.size(), result.problems.size() == 1 ? "" : "s");
         return ktnet_status::problems;
     }
-    const auto target = path_of(options.output);
-    if (!target || !write_plu_file(*target, result.lines)) {
-        err << fmt::format("ktnet import: cannot write {}\n", options.output);
+    if (const auto written = write_plu_file(options.output, result.lines); !written) {
+        err << fmt::format("ktnet import: cannot write {}: {}\n", options.output,
+                           written.error().reason);
         return ktnet_status::trouble;
     }
     out << fmt::format("{}: {} record{} written for scale {}\n", options.output,

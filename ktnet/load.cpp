@@ -162,9 +162,8 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     if (!shop.shop) return fail(shop.error);
     const ScaleSelection targets = select_scales(options.to, *shop.shop);
     if (!targets.error.empty()) return fail("--to: " + targets.error);
-    const auto path = path_of(options.file);
-    const auto lines = path ? read_plu_lines(*path) : std::nullopt;
-    if (!lines) return fail("cannot read " + options.file);
+    const auto lines = read_plu_lines(options.file);
+    if (!lines) return fail(fmt::format("cannot read {}: {}", options.file, lines.error().reason));
 
     int status = ktnet_status::success;
     const auto selected = select_lines(options, *lines, err, status);

@@ -28,8 +28,8 @@ std::string log_line(const LogEntry& e) {
 }
 
 LogRead read_done_entries(const std::filesystem::path& path) {
-    const auto bytes = read_file_bytes(path);
-    if (!bytes) return {{}, "cannot read " + path.string()};
+    const auto bytes = read_file_bytes(path.string());
+    if (!bytes) return {{}, fmt::format("cannot read {}: {}", path.string(), bytes.error().reason)};
     LogRead read;
     std::size_t number = 0;
     for (std::size_t start = 0; start < bytes->size();) {
@@ -78,9 +78,15 @@ std::optional<LogWriter> LogWriter::create(const std::string& name, const std::s
             }
         }
     }
-    auto file = path ? LockedFile::open_for_writing(*path) : std::nullopt;
+    if (!path) {
+        error = fmt::format("cannot create the log {}: not a file name", name);
+        return std::nullopt;
+    }
+    // A name of our own is a regular file, never followed through a symbolic link.
+    auto file = name.empty() ? LockedFile::open_result_file(*path, LockedFile::Contents::emptied)
+                             : LockedFile::open_for_writing(*path, LockedFile::Contents::emptied);
     if (!file) {
-        error = "cannot create the log " + (path ? path->string() : name);
+        error = fmt::format("cannot create the log {}: {}", path->string(), file.error().reason);
         return std::nullopt;
     }
     return LogWriter(std::move(*file), std::move(*path));
@@ -88,7 +94,8 @@ std::optional<LogWriter> LogWriter::create(const std::string& name, const std::s
 
 bool LogWriter::write(const LogEntry& entry) {
     const std::string text = log_line(entry);
-    return file_.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    return static_cast<bool>(
+        file_.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
 }
 
 }  // namespace ktnet

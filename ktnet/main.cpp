@@ -1,14 +1,17 @@
 // ktnet: the shop's jobs on PLU files and KT-NET scales, one subcommand each. Each subcommand
 // lives in its own file and adds itself to the command line with add_<name>.
 #include <CLI/CLI.hpp>
-#include <clocale>
 #include <iostream>
 #include <optional>
 #include <string>
 
 #include "backup.hpp"
 #include "check.hpp"
+#include "cli/character_locale.hpp"
 #include "cli/console.hpp"
+#include "cli/exit_status.hpp"
+#include "cli/standard_descriptors.hpp"
+#include "cli/stop_signals.hpp"
 #include "command.hpp"
 #include "compare.hpp"
 #include "export.hpp"
@@ -23,8 +26,11 @@
 #endif
 
 int main(int argc, char** argv) {
-    // hidapi converts product strings with the C library's locale.
-    std::setlocale(LC_CTYPE, "");
+    // Before anything is opened, so that no file can take a standard descriptor's number.
+    if (!ktnet::open_missing_standard_descriptors()) return ktnet::ktnet_status::trouble;
+    ktnet::install_stop_signal_handlers();
+    // Without a UTF-8 locale, ASCII product strings still convert.
+    (void)ktnet::configure_character_locale();
 #ifdef _WIN32
     // The same bytes on every platform: CSV rows end in CR LF already, reports in LF.
     _setmode(_fileno(stdout), _O_BINARY);
@@ -37,6 +43,7 @@ int main(int argc, char** argv) {
         "no controller, 5 the controller is held by another run, 128+N stopped by signal N. "
         "'ktnet SUBCOMMAND --help' tells more.");
     ktnet::ShopEnvironment env;
+    env.context.stop_signal = [] { return ktnet::pending_stop_signal(); };
     env.open_port = [] { return ktnet::make_platform_port(); };
     env.error_is_terminal = ktnet::standard_error_is_terminal();
     env.input_is_terminal = ktnet::standard_input_is_terminal();
@@ -59,5 +66,9 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? ktnet::ktnet_status::success : ktnet::ktnet_status::trouble;
     }
-    return chosen(std::cout, std::cerr);
+    const int status = chosen(std::cout, std::cerr);
+    // A stop signal ends the run with its conventional status, whatever the run returned.
+    if (const int signal = ktnet::pending_stop_signal())
+        return ktnet::exit_status::stopped_by(signal);
+    return status;
 }

@@ -9,23 +9,23 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/file_error.hpp"
 #include "plu/plu_line.hpp"
 
 namespace ktnet {
 
-// A whole file's bytes as stored; nothing when it cannot be opened or read.
-[[nodiscard]] std::optional<std::string> read_file_bytes(const std::filesystem::path& path);
+// A whole file's bytes as stored, or why they cannot be had.
+[[nodiscard]] FileResult<std::string> read_file_bytes(std::string_view name);
 
 // A PLU file's lines as the loader reads them, without their LF, however long.
-[[nodiscard]] std::optional<std::vector<std::string>> read_plu_lines(
-    const std::filesystem::path& path);
+[[nodiscard]] FileResult<std::vector<std::string>> read_plu_lines(std::string_view name);
 
 // Creates or empties the file and writes the bytes as they are, in one write.
-[[nodiscard]] bool write_file_bytes(const std::filesystem::path& path, std::string_view bytes);
+[[nodiscard]] FileStatus write_file_bytes(std::string_view name, std::string_view bytes);
 
 // Creates or empties the file and writes the lines as the reader writes them, in one write.
-[[nodiscard]] bool write_plu_file(const std::filesystem::path& path,
-                                  std::span<const FormattedLine> lines);
+[[nodiscard]] FileStatus write_plu_file(std::string_view name,
+                                        std::span<const FormattedLine> lines);
 
 // A command-line file name as a path; nothing when it cannot be one (on Windows a name is
 // converted from the ANSI code page, which can fail).

@@ -179,8 +179,11 @@ ShopLoad load_shop(const std::string& option) {
         std::error_code ec;
         if (!path || !std::filesystem::exists(*path, ec)) return {Shop{}, {}};
     }
-    const auto bytes = read_file_bytes(*path);
-    if (!bytes) return {std::nullopt, fmt::format("cannot read the shop file {}", path->string())};
+    const auto bytes = read_file_bytes(path->string());
+    if (!bytes) {
+        return {std::nullopt, fmt::format("cannot read the shop file {}: {}", path->string(),
+                                          bytes.error().reason)};
+    }
     ShopParse parsed = parse_shop(*bytes);
     if (!parsed.shop) return {std::nullopt, fmt::format("{}: {}", path->string(), parsed.error)};
     return {std::move(parsed.shop), {}};

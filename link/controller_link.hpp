@@ -27,7 +27,7 @@ inline constexpr std::chrono::milliseconds answer_timeout{10'000};
 inline constexpr std::chrono::milliseconds stop_check_interval{100};
 
 // True when the low byte of each of the first 17 code units spells the expected product.
-bool is_controller_product(std::wstring_view product);
+[[nodiscard]] bool is_controller_product(std::wstring_view product);
 
 // The output report that carries an escaped frame buffer on a route: report number 0, the
 // route, then the buffer's first 253 bytes (the frame and whatever follows it in the buffer).
@@ -50,14 +50,14 @@ struct DiscoveryEvent {
 };
 using DiscoveryObserver = std::function<void(const DiscoveryEvent&)>;
 
-struct Discovery {
+struct [[nodiscard]] Discovery {
     enum class Result { found, held, none };
     Result result = Result::none;
     unsigned devices_seen = 0;  // HID interfaces looked at (at most interface_tries)
 };
 
 // The outcome of one exchange.
-struct Exchange {
+struct [[nodiscard]] Exchange {
     enum class Kind {
         answered,       // an answer came; status holds its status byte
         no_controller,  // there is no controller to ask

@@ -74,6 +74,6 @@ void build_store_frame(std::uint8_t address_byte, const RecordFrame& record,
 std::uint32_t record_plu(std::span<const std::uint8_t, record_frame_length> record);
 
 // True when bytes 2 to 75 of a record frame sum to zero modulo 256.
-bool record_checksum_holds(std::span<const std::uint8_t, record_frame_length> record);
+[[nodiscard]] bool record_checksum_holds(std::span<const std::uint8_t, record_frame_length> record);
 
 }  // namespace ktnet

@@ -25,18 +25,30 @@ Answer judge_head(Answer answer, const FrameBuffer& frame, std::uint8_t expected
 
 std::string_view describe(AnswerFault fault) {
     switch (fault) {
-        case AnswerFault::none: return "accepted";
-        case AnswerFault::no_controller: return "no controller";
-        case AnswerFault::write_failed: return "the report could not be written";
-        case AnswerFault::read_failed: return "the answer could not be read";
-        case AnswerFault::timed_out: return "no answer within the time-out";
-        case AnswerFault::interrupted: return "interrupted";
-        case AnswerFault::status_5: return "status 5 (the scale did not answer)";
-        case AnswerFault::wrong_head: return "the answer does not begin with a frame head";
-        case AnswerFault::wrong_code: return "wrong answer code";
-        case AnswerFault::short_answer: return "short answer";
-        case AnswerFault::bad_checksum: return "the record's checksum does not hold";
-        case AnswerFault::wrong_plu: return "the record carries another PLU number";
+        case AnswerFault::none:
+            return "accepted";
+        case AnswerFault::no_controller:
+            return "no controller";
+        case AnswerFault::write_failed:
+            return "the report could not be written";
+        case AnswerFault::read_failed:
+            return "the answer could not be read";
+        case AnswerFault::timed_out:
+            return "no answer within the time-out";
+        case AnswerFault::interrupted:
+            return "interrupted";
+        case AnswerFault::status_5:
+            return "status 5 (the scale did not answer)";
+        case AnswerFault::wrong_head:
+            return "the answer does not begin with a frame head";
+        case AnswerFault::wrong_code:
+            return "wrong answer code";
+        case AnswerFault::short_answer:
+            return "short answer";
+        case AnswerFault::bad_checksum:
+            return "the record's checksum does not hold";
+        case AnswerFault::wrong_plu:
+            return "the record carries another PLU number";
     }
     return "unknown fault";
 }
@@ -56,11 +68,21 @@ Answer Session::exchange(std::uint8_t route, std::size_t n) {
     answer.status = done.status;
     answer.error = done.error;
     switch (done.kind) {
-        case Exchange::Kind::answered: answer.verdict = Answer::Verdict::accepted; break;
-        case Exchange::Kind::no_controller: answer.fault = AnswerFault::no_controller; break;
-        case Exchange::Kind::write_failed: answer.fault = AnswerFault::write_failed; break;
-        case Exchange::Kind::read_failed: answer.fault = AnswerFault::read_failed; break;
-        case Exchange::Kind::timed_out: answer.fault = AnswerFault::timed_out; break;
+        case Exchange::Kind::answered:
+            answer.verdict = Answer::Verdict::accepted;
+            break;
+        case Exchange::Kind::no_controller:
+            answer.fault = AnswerFault::no_controller;
+            break;
+        case Exchange::Kind::write_failed:
+            answer.fault = AnswerFault::write_failed;
+            break;
+        case Exchange::Kind::read_failed:
+            answer.fault = AnswerFault::read_failed;
+            break;
+        case Exchange::Kind::timed_out:
+            answer.fault = AnswerFault::timed_out;
+            break;
         case Exchange::Kind::interrupted:
             answer.verdict = Answer::Verdict::interrupted;
             answer.fault = AnswerFault::interrupted;
@@ -102,9 +124,9 @@ RecordAnswer Session::read_record(const ScaleAddress& scale, std::uint32_t plu) 
                                                                         record_frame_length);
         answer.plu_answered = record_plu(record);
         const bool checks_hold = record_checksum_holds(record) && answer.plu_answered == plu;
-        const bool repeated = request > 1 && answer.length == previous_length &&
-                              std::equal(unescaped_.begin(), unescaped_.begin() + answer.length,
-                                         previous_.begin());
+        const bool repeated =
+            request > 1 && answer.length == previous_length &&
+            std::equal(unescaped_.begin(), unescaped_.begin() + answer.length, previous_.begin());
         if (checks_hold || repeated) {
             result.answer = answer;
             std::copy(record.begin(), record.end(), result.record.begin());

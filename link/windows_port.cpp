@@ -1,5 +1,6 @@
 #include "windows_port.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -20,13 +21,43 @@ namespace {
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (sizeof(void*) == 8 ? 32 : 28));
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 8 ? 8 : 5));
 
-// A device handle, closed when dropped.
-class DeviceHandle {
+PortError::Kind kind_of(DWORD code) {
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+            return PortError::Kind::permission_denied;
+        case ERROR_SHARING_VIOLATION:
+            return PortError::Kind::busy;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+            return PortError::Kind::gone;
+        default:
+            return PortError::Kind::other;
+    }
+}
+
+// The reason for the failure of the call just made; nothing may come between the two.
+PortError last_error(const WindowsHidCalls& calls) {
+    return windows_error(calls, calls.get_last_error());
+}
+
+DWORD wait_milliseconds(std::chrono::milliseconds timeout) {
+    using Rep = std::chrono::milliseconds::rep;
+    return static_cast<DWORD>(std::clamp<Rep>(timeout.count(), 0, Rep{INFINITE} - 1));
+}
+
+// A handle the system gave (a device or an event), closed when dropped.
+class OwnedHandle {
 public:
-    DeviceHandle(const WindowsHidCalls& calls, HANDLE handle) : calls_(calls), handle_(handle) {}
-    ~DeviceHandle() { calls_.close_handle(handle_); }
-    DeviceHandle(const DeviceHandle&) = delete;
-    DeviceHandle& operator=(const DeviceHandle&) = delete;
+    OwnedHandle(const WindowsHidCalls& calls, HANDLE handle) : calls_(calls), handle_(handle) {}
+    OwnedHandle(OwnedHandle&& other) noexcept
+        : calls_(other.calls_), handle_(std::exchange(other.handle_, nullptr)) {}
+    OwnedHandle& operator=(OwnedHandle&&) = delete;
+    ~OwnedHandle() {
+        if (handle_) calls_.close_handle(handle_);
+    }
 
     HANDLE get() const { return handle_; }
 
@@ -55,36 +86,101 @@ private:
     bool left_ = false;
 };
 
-// Synchronous I/O on a handle opened without FILE_FLAG_OVERLAPPED: each call returns when the
-// whole report went out or came in. Windows delivers an input report with its report number
-// in byte 0, which is the layout of Report.
+// A device opened either for this process alone, with overlapped I/O signalled through its
+// own event, or (held by another handle) without access, for its product string only.
+// Windows delivers an input report with its report number in byte 0, the layout of Report.
 class WindowsHidDevice final : public HidDevice {
 public:
-    WindowsHidDevice(const WindowsHidCalls& calls, HANDLE handle)
-        : calls_(calls), handle_(calls, handle) {}
+    WindowsHidDevice(const WindowsHidCalls& calls, OwnedHandle device, OwnedHandle event)
+        : calls_(calls), device_(std::move(device)), event_(std::move(event)) {}
+    WindowsHidDevice(const WindowsHidCalls& calls, OwnedHandle device, PortError held)
+        : calls_(calls), device_(std::move(device)), held_(std::move(held)) {}
 
     std::optional<std::wstring> product_string() override {
         std::array<wchar_t, product_string_buffer_size / sizeof(wchar_t)> text{};
-        if (!calls_.get_product_string(handle_.get(), text.data(), product_string_buffer_size)) {
+        if (!calls_.get_product_string(device_.get(), text.data(), product_string_buffer_size)) {
             return std::nullopt;
         }
         return std::wstring(text.data(), ::wcsnlen(text.data(), text.size()));
     }
 
-    bool write_report(std::span<const std::uint8_t, report_size> report) override {
-        DWORD written = 0;
-        return calls_.write_file(handle_.get(), report.data(), report_size, &written, nullptr) !=
-               FALSE;
+    // Nobody else can open the device while this handle is open, so holding it is the open.
+    PortStatus claim() override {
+        if (held_) return *held_;
+        return Done{};
     }
 
-    bool read_report(std::span<std::uint8_t, report_size> report) override {
-        DWORD read = 0;
-        return calls_.read_file(handle_.get(), report.data(), report_size, &read, nullptr) != FALSE;
+    PortStatus discard_pending() override {
+        if (held_) return *held_;
+        if (!calls_.flush_queue(device_.get())) return last_error(calls_);
+        return Done{};
+    }
+
+    PortStatus write_report(std::span<const std::uint8_t, report_size> report) override {
+        if (held_) return *held_;
+        OVERLAPPED overlapped = fresh_overlapped();
+        if (!calls_.write_file(device_.get(), report.data(), report_size, nullptr, &overlapped)) {
+            if (auto started = started_in_background(); !started) return started.error();
+            const auto finished = finish(overlapped, wait_milliseconds(report_write_timeout));
+            if (!finished) return finished.error();
+            if (*finished == Finish::cancelled) return windows_error(calls_, ERROR_TIMEOUT);
+        }
+        return Done{};
+    }
+
+    PortResult<ReadOutcome> read_report(std::span<std::uint8_t, report_size> report,
+                                        std::chrono::milliseconds timeout) override {
+        if (held_) return *held_;
+        OVERLAPPED overlapped = fresh_overlapped();
+        if (!calls_.read_file(device_.get(), report.data(), report_size, nullptr, &overlapped)) {
+            if (auto started = started_in_background(); !started) return started.error();
+            const auto finished = finish(overlapped, wait_milliseconds(timeout));
+            if (!finished) return finished.error();
+            if (*finished == Finish::cancelled) return ReadOutcome::timed_out;
+        }
+        return ReadOutcome::received;
     }
 
 private:
+    enum class Finish { completed, cancelled };
+
+    OVERLAPPED fresh_overlapped() const {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event_->get();
+        return overlapped;
+    }
+
+    // After a ReadFile or WriteFile that said FALSE: whether it runs on in the background.
+    PortStatus started_in_background() {
+        const DWORD code = calls_.get_last_error();
+        if (code != ERROR_IO_PENDING) return windows_error(calls_, code);
+        return Done{};
+    }
+
+    // Waits up to the time given for a transfer running in the background. One still running
+    // then is cancelled, and its end awaited all the same: until it ends the system may write
+    // into the report and the OVERLAPPED. One that completes during the cancel counts as done.
+    PortResult<Finish> finish(OVERLAPPED& overlapped, DWORD milliseconds) {
+        const DWORD waited = calls_.wait_for_single_object(overlapped.hEvent, milliseconds);
+        std::optional<PortError> wait_failed;
+        if (waited != WAIT_OBJECT_0) {
+            if (waited != WAIT_TIMEOUT) wait_failed = last_error(calls_);
+            calls_.cancel_io(device_.get());
+        }
+        DWORD transferred = 0;
+        if (calls_.get_overlapped_result(device_.get(), &overlapped, &transferred, TRUE)) {
+            return Finish::completed;
+        }
+        const DWORD code = calls_.get_last_error();
+        if (wait_failed) return *wait_failed;
+        if (waited == WAIT_TIMEOUT && code == ERROR_OPERATION_ABORTED) return Finish::cancelled;
+        return windows_error(calls_, code);
+    }
+
     const WindowsHidCalls& calls_;
-    DeviceHandle handle_;
+    OwnedHandle device_;
+    std::optional<OwnedHandle> event_;  // for a device opened for this process alone
+    std::optional<PortError> held_;     // for a device another handle holds
 };
 
 class WindowsInterfaceList final : public HidInterfaceList {
@@ -97,7 +193,7 @@ public:
         SP_DEVICE_INTERFACE_DATA data{};
         data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
         if (!calls_.enum_device_interfaces(list_.get(), nullptr, &hid_class_, index, &data)) {
-            return Lookup::absent;
+            return {};
         }
         alignas(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
             std::array<std::byte, interface_detail_buffer_size>
@@ -106,30 +202,49 @@ public:
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!calls_.get_device_interface_detail(list_.get(), &data, detail,
                                                 interface_detail_buffer_size, nullptr, nullptr)) {
+            PortError why = last_error(calls_);
             // The search ends here. On this path the list has always been left to the
             // process exit rather than destroyed; the program ends soon after, so nothing
             // piles up.
             list_.leave_to_process_exit();
-            return Lookup::no_system_name;
+            return {Lookup::Kind::no_system_name, {}, std::move(why)};
         }
         constexpr std::size_t path_offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
         const char* path = reinterpret_cast<const char*>(buffer.data() + path_offset);
         found_ = Found{index, std::string(path, ::strnlen(path, buffer.size() - path_offset))};
-        return Lookup::present;
+        return {Lookup::Kind::present, found_->path, {}};
     }
 
     // Opens the interface of the last lookup(), which must have been of the same index.
-    std::unique_ptr<HidDevice> open(unsigned index) override {
-        if (!found_ || found_->index != index) return nullptr;
+    PortResult<std::unique_ptr<HidDevice>> open(unsigned index) override {
+        if (!found_ || found_->index != index) {
+            return PortError{PortError::Kind::gone, 0, "no interface was looked up there"};
+        }
         SECURITY_ATTRIBUTES security{};
         security.nLength = sizeof(SECURITY_ATTRIBUTES);
         security.lpSecurityDescriptor = nullptr;
         security.bInheritHandle = FALSE;
-        HANDLE handle = calls_.create_file(found_->path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
-                                           OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return nullptr;
-        return std::make_unique<WindowsHidDevice>(calls_, handle);
+        const char* path = found_->path.c_str();
+        HANDLE handle = calls_.create_file(path, GENERIC_READ | GENERIC_WRITE, 0, &security,
+                                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            OwnedHandle device(calls_, handle);
+            HANDLE event = calls_.create_event(nullptr, TRUE, FALSE, nullptr);
+            if (!event) return last_error(calls_);
+            return std::unique_ptr<HidDevice>(std::make_unique<WindowsHidDevice>(
+                calls_, std::move(device), OwnedHandle(calls_, event)));
+        }
+        PortError refused = last_error(calls_);
+        if (refused.system_code != ERROR_SHARING_VIOLATION) return refused;
+
+        // Another handle has the device open: another run holding the controller, or another
+        // program using some other HID device. Opened without access the device still tells
+        // its product string, and that tells the two apart.
+        HANDLE probe = calls_.create_file(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
+                                          OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) return refused;
+        return std::unique_ptr<HidDevice>(std::make_unique<WindowsHidDevice>(
+            calls_, OwnedHandle(calls_, probe), std::move(refused)));
     }
 
 private:
@@ -146,6 +261,24 @@ private:
 
 }  // namespace
 
+PortError windows_error(const WindowsHidCalls& calls, DWORD code) {
+    constexpr DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    std::array<char, 512> text{};
+    const auto size = static_cast<DWORD>(text.size());
+    DWORD length =
+        calls.format_message(flags, nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                             text.data(), size, nullptr);
+    if (length == 0)
+        length = calls.format_message(flags, nullptr, code, 0, text.data(), size, nullptr);
+    std::string message(text.data(), std::min<std::size_t>(length, text.size()));
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    if (message.empty()) message = "Windows error " + std::to_string(code);
+    return {kind_of(code), static_cast<int>(code), std::move(message)};
+}
+
 const WindowsHidCalls& system_windows_hid() {
     // Not constexpr: imported functions are reached through the import table.
     static const WindowsHidCalls calls = {
@@ -156,20 +289,28 @@ const WindowsHidCalls& system_windows_hid() {
         ::SetupDiDestroyDeviceInfoList,
         ::CreateFileA,
         ::HidD_GetProductString,
+        ::HidD_FlushQueue,
+        ::CreateEventA,
         ::WriteFile,
         ::ReadFile,
+        ::WaitForSingleObject,
+        ::CancelIo,
+        ::GetOverlappedResult,
         ::CloseHandle,
+        ::GetLastError,
+        ::FormatMessageA,
     };
     return calls;
 }
 
-std::unique_ptr<HidInterfaceList> WindowsPort::list_interfaces() {
+PortResult<std::unique_ptr<HidInterfaceList>> WindowsPort::list_interfaces() {
     GUID hid_class{};
     calls_.get_hid_guid(&hid_class);
     HDEVINFO list =
         calls_.get_class_devs(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (list == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<WindowsInterfaceList>(calls_, list, hid_class);
+    if (list == INVALID_HANDLE_VALUE) return last_error(calls_);
+    return std::unique_ptr<HidInterfaceList>(
+        std::make_unique<WindowsInterfaceList>(calls_, list, hid_class));
 }
 
 std::unique_ptr<HidPort> make_platform_port() {

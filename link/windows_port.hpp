@@ -12,6 +12,7 @@ extern "C" {
 }
 // clang-format on
 
+#include <chrono>
 #include <memory>
 
 #include "hid_port.hpp"
@@ -26,9 +27,16 @@ struct WindowsHidCalls {
     decltype(&::SetupDiDestroyDeviceInfoList) destroy_device_info_list;
     decltype(&::CreateFileA) create_file;
     decltype(&::HidD_GetProductString) get_product_string;
+    decltype(&::HidD_FlushQueue) flush_queue;
+    decltype(&::CreateEventA) create_event;
     decltype(&::WriteFile) write_file;
     decltype(&::ReadFile) read_file;
+    decltype(&::WaitForSingleObject) wait_for_single_object;
+    decltype(&::CancelIo) cancel_io;
+    decltype(&::GetOverlappedResult) get_overlapped_result;
     decltype(&::CloseHandle) close_handle;
+    decltype(&::GetLastError) get_last_error;
+    decltype(&::FormatMessageA) format_message;
 };
 
 // The calls of the running Windows.
@@ -39,12 +47,22 @@ const WindowsHidCalls& system_windows_hid();
 inline constexpr DWORD interface_detail_buffer_size = 256;
 inline constexpr ULONG product_string_buffer_size = 256;
 
+// A controller that has not taken an output report after this long never will: the write is
+// cancelled and fails, so that a stuck controller cannot hold a run forever.
+inline constexpr std::chrono::milliseconds report_write_timeout{5'000};
+
+// The reason for a Windows error code: its kind, the code, and the system's text for it
+// (English where the system has it, else the user's language), without the closing line break.
+[[nodiscard]] PortError windows_error(const WindowsHidCalls& calls, DWORD code);
+
+// Devices are opened for this process alone (share mode 0) and for overlapped I/O, which
+// gives reads a time-out. A device that another handle already holds is opened a second way,
+// without access, only to read its product string; its claim() then fails as busy.
 class WindowsPort final : public HidPort {
 public:
     explicit WindowsPort(const WindowsHidCalls& calls = system_windows_hid()) : calls_(calls) {}
 
-    // The present HID interfaces, or null when the device-setup services give no list.
-    std::unique_ptr<HidInterfaceList> list_interfaces() override;
+    PortResult<std::unique_ptr<HidInterfaceList>> list_interfaces() override;
 
 private:
     const WindowsHidCalls& calls_;

@@ -24,6 +24,6 @@ FormattedLine format_line(const ScaleAddress& scale,
 // Past the end of a short line the name reads as spaces and every number column as "0", so a
 // short line made by hand is a record whose remaining settings are zero. Returns false,
 // building nothing, for an empty line or one whose first character is NUL.
-bool parse_line(std::string_view line, RecordFrame& record);
+[[nodiscard]] bool parse_line(std::string_view line, RecordFrame& record);
 
 }  // namespace ktnet

@@ -1,8 +1,10 @@
 #include "reader.hpp"
 
 #include <optional>
+#include <string>
 
 #include "cli/controller_messages.hpp"
+#include "cli/diagnostics.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/scale_arguments.hpp"
 #include "cli/text_file.hpp"
@@ -22,12 +24,25 @@ void print_help(std::ostream& console) {
     for (const auto line : msg::help) console << line;
 }
 
-// The arguments, with the output file opened only once everything else is known to be right.
-std::optional<TextWriter> open_output(const ScaleArguments& a) {
+// The output file, held but kept as it is: it is emptied only when the first record has
+// arrived, so a run that reads nothing leaves the last backup in place.
+FileResult<TextWriter> open_output(const ScaleArguments& a) {
     const auto path = a.file_path();
-    auto file = path ? LockedFile::open_for_writing(*path) : std::nullopt;
-    if (!file) return std::nullopt;
+    if (!path) return file_refused(FileError::Kind::system, "the file name is not valid here");
+    auto file = LockedFile::open_for_writing(*path, LockedFile::Contents::kept);
+    if (!file) return file.error();
     return TextWriter(std::move(*file));
+}
+
+// Why the arguments cannot be used, or nothing when they can.
+std::optional<std::string> argument_problem(std::span<const std::string_view> args,
+                                            const std::optional<ScaleArguments>& parsed) {
+    if (!parsed) return scale_argument_problem(args);
+    if (parsed->last > highest_plu) {
+        return "the last PLU must be at most " + std::to_string(highest_plu);
+    }
+    if (parsed->first > parsed->last) return std::string("the first PLU is above the last");
+    return std::nullopt;
 }
 
 }  // namespace
@@ -35,40 +50,65 @@ std::optional<TextWriter> open_output(const ScaleArguments& a) {
 int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostream& console,
                const RunContext& context) {
     const auto parsed = parse_scale_arguments(args);
+    auto problem = argument_problem(args, parsed);
     std::optional<TextWriter> output;
-    if (parsed && parsed->last <= highest_plu && parsed->first <= parsed->last) {
-        output = open_output(*parsed);
+    if (!problem) {
+        auto opened = open_output(*parsed);
+        if (opened) {
+            output.emplace(std::move(*opened));
+        } else {
+            problem = "cannot open the output file " + std::string(parsed->file_name) + ": " +
+                      opened.error().reason;
+        }
     }
     if (!output) {
         print_help(console);
+        context.diagnose("invalid arguments: " + *problem);
         return exit_status::invalid_arguments;
     }
     const ScaleArguments& a = *parsed;
     console << msg::arguments_ok;
 
     Session session(port, {context.answer_timeout, [&] { return context.stop_signal() != 0; }});
-    const auto discovery = session.find_controller(
-        [&](const DiscoveryEvent& event) { print_discovery_event(console, event); });
+    DiscoveryLog discovery_log;
+    const auto discovery = session.find_controller([&](const DiscoveryEvent& event) {
+        discovery_log.record(event);
+        print_discovery_event(console, event);
+    });
     if (discovery.result == Discovery::Result::held) {
         console << message_controller_held;
+        context.diagnose(discovery_log.held());
         return exit_status::controller_held;
     }
     // The opening frame's answer carries nothing the reader uses.
     (void)session.open_conversation();
 
+    const auto stopped = [&](std::uint32_t records) {
+        const int signal = context.stop_signal();
+        context.diagnose("stopped by signal " + std::to_string(signal) + " after " +
+                         std::to_string(records) + " records");
+        return exit_status::stopped_by(signal);
+    };
     for (std::uint32_t plu = a.first; plu <= a.last; ++plu) {
         // A signal ends the run between records, never inside one.
-        if (const int signal = context.stop_signal()) return exit_status::stopped_by(signal);
+        if (context.stop_signal()) return stopped(plu - a.first);
         const RecordAnswer got = session.read_record(a.scale, plu);
-        if (got.answer.verdict == Answer::Verdict::interrupted) {
-            return exit_status::stopped_by(context.stop_signal());
-        }
+        if (got.answer.verdict == Answer::Verdict::interrupted) return stopped(plu - a.first);
         if (!got.answer.accepted()) {
             console << msg::no_valid_answer;
+            context.diagnose(got.answer.fault == AnswerFault::no_controller
+                                 ? discovery_log.no_controller(discovery)
+                                 : "PLU " + std::to_string(plu) + " from " + a.scale.text() + ": " +
+                                       describe_answer(got.answer, context.answer_timeout));
             return exit_status::no_answer;
         }
-        if (!output->write(format_line(a.scale, got.record))) {
+        // The first record to arrive replaces what the file held.
+        FileStatus written = plu == a.first ? output->empty() : FileStatus{};
+        if (written) written = output->write(format_line(a.scale, got.record));
+        if (!written) {
             console << msg::write_failed;
+            context.diagnose("cannot write " + std::string(a.file_name) + ": " +
+                             written.error().reason);
             return exit_status::file_error;
         }
         console << msg::record_written;

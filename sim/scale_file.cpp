@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/text_file.hpp"
+#include "link/little_endian.hpp"
 
 namespace ktnet::sim {
 
@@ -10,6 +11,12 @@ namespace {
 
 constexpr std::size_t byte65_column = 118;
 constexpr std::size_t byte65 = 65;
+constexpr std::uint32_t million = 1'000'000;
+constexpr std::uint32_t largest_plu = 0xFFFFFF;
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::uint8_t bcd_char_high(std::uint8_t b) {
     return static_cast<std::uint8_t>((b >> 4) | '0');
@@ -34,6 +41,9 @@ FormattedLine scale_file_line(ScaleAddress id, const RecordBody& body) {
     std::array<std::uint8_t, record_frame_length> frame{};
     std::copy(body.begin(), body.end(), frame.begin() + record_body_offset);
     FormattedLine line = format_line(id, frame);
+    const std::uint32_t millions = plu_number_of(body) / million;
+    line[marker_column] = static_cast<std::uint8_t>('0' + millions / 10);
+    line[marker_column + 1] = static_cast<std::uint8_t>('0' + millions % 10);
     line[unused_byte_column] = static_cast<std::uint8_t>(frame[unused_frame_byte] + '0');
     line[byte65_column] = bcd_char_high(frame[byte65]);
     line[byte65_column + 1] = bcd_char_low(frame[byte65]);
@@ -57,6 +67,10 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
             error = where + "line longer than 142 characters";
             return false;
         }
+        if (got == TextReader::Line::failed || got == TextReader::Line::changed) {
+            error = where + reader.error().reason;
+            return false;
+        }
         if (line.empty()) continue;
         line.resize(std::max(line.size(), line_columns), ' ');
         const auto id = scale_of(line);
@@ -71,13 +85,23 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
         const char kept = line[unused_byte_column];
         body[unused_frame_byte - record_body_offset] =
             kept == 'x' ? 0 : static_cast<std::uint8_t>(kept - '0');
+        if (is_digit(line[marker_column]) && is_digit(line[marker_column + 1])) {
+            const auto millions = static_cast<std::uint32_t>(10 * (line[marker_column] - '0') +
+                                                             (line[marker_column + 1] - '0'));
+            const std::uint32_t plu = millions * million + plu_number_of(body);
+            if (plu > largest_plu) {
+                error = where + "PLU number " + std::to_string(plu) + " is beyond 16777215";
+                return false;
+            }
+            write_le24(plu, std::span<std::uint8_t, 3>(body.data(), 3));
+        }
         controller.add_scale(*id).records[plu_number_of(body)] = body;
     }
 }
 
 bool save_scales(const std::filesystem::path& path, const SimulatedController& controller,
                  std::string& error) {
-    auto file = LockedFile::open_for_writing(path);
+    auto file = LockedFile::open_for_writing(path, LockedFile::Contents::emptied);
     if (!file) {
         error = "cannot write " + path.string();
         return false;

@@ -285,10 +285,12 @@ void SimulatedController::apply_answer_fault(FaultKind kind, Report& answer) con
             if (frame[0] == frame_head) frame[0] = 0;
             break;
         }
-        case FaultKind::no_terminator:
-            std::replace(frame, answer.end(), frame_terminator, std::uint8_t{' '});
-            std::replace(frame, answer.end(), std::uint8_t{0}, std::uint8_t{' '});
+        case FaultKind::no_terminator: {
+            // The frame's bytes all arrive; its terminator and the rest of the report do not.
+            const auto end = std::find(frame + command_index, answer.end(), frame_terminator);
+            std::fill(end, answer.end(), std::uint8_t{' '});
             break;
+        }
         default:
             break;
     }

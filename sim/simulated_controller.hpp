@@ -45,7 +45,7 @@ enum class FaultKind {
     wrong_code,     // the request is carried out, but the answer has another command code
     short_answer,   // the request is carried out; the answer frame ends early
     garbage,        // the request is carried out; the answer is noise
-    no_terminator,  // the request is carried out; the answer has no terminator in the report
+    no_terminator,  // the request is carried out; the answer's terminator never comes
     failed_write,   // the write fails; nothing reaches the scale
     failed_read,    // the request is carried out, then the read fails
     unplugged,      // this write and every later write and read fail

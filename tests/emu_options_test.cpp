@@ -23,12 +23,20 @@ TEST(EmuOptions, FullCommandLine) {
                           "3:status5",
                           "--fault",
                           "4:latency:8000",
+                          "--fault",
+                          "5:late:300",
+                          "--quirk",
+                          "unknown-plu-zero",
+                          "--quirk",
+                          "checksum-off-by-one",
                           "--latency-us",
                           "100",
                           "--pid-file",
                           "p",
                           "--usage-file",
                           "u",
+                          "--log",
+                          "l",
                           "--",
                           "rdk",
                           "--help"});
@@ -41,13 +49,18 @@ TEST(EmuOptions, FullCommandLine) {
     EXPECT_FALSE(o.devices_before[0].openable);
     EXPECT_EQ(o.devices_before[1].product, "Mouse");
     EXPECT_EQ(o.product, "KT-NET CONTROLLER 2");
-    ASSERT_EQ(o.faults.size(), 2u);
+    ASSERT_EQ(o.faults.size(), 3u);
     EXPECT_EQ(o.faults[0].first, 3u);
     EXPECT_EQ(o.faults[0].second.kind, sim::FaultKind::status5);
     EXPECT_EQ(o.faults[1].second.delay, std::chrono::microseconds(8000));
+    EXPECT_EQ(o.faults[2].second.kind, sim::FaultKind::latency);
+    EXPECT_EQ(o.faults[2].second.delay, std::chrono::milliseconds(300));
+    EXPECT_TRUE(o.quirks.unknown_plu_as_zero);
+    EXPECT_TRUE(o.quirks.checksum_off_by_one);
     EXPECT_EQ(o.latency, std::chrono::microseconds(100));
     EXPECT_EQ(o.pid_file, "p");
     EXPECT_EQ(o.usage_file, "u");
+    EXPECT_EQ(o.log_file, "l");
     EXPECT_EQ(o.command,
               (std::vector<std::string>{"rdk", "--help"}));  // after -- it is the command's
 }
@@ -76,6 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{{"--fault", "x:status5", "--", "x"}, "--fault"},
                       BadCase{{"--fault", "3:latency", "--", "x"}, "--fault"},
                       BadCase{{"--fault", "3:status5:9", "--", "x"}, "--fault"},
+                      BadCase{{"--fault", "3:late", "--", "x"}, "--fault"},
+                      BadCase{{"--fault", "3:late:-1", "--", "x"}, "--fault"},
+                      BadCase{{"--quirk", "sideways", "--", "x"}, "--quirk"},
                       BadCase{{"--latency-us", "-5", "--", "x"}, "--latency-us"},
                       BadCase{{"--pid-file"}, "needs a value"}));
 

@@ -92,6 +92,37 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(p.param.program) + (p.param.signal == SIGKILL ? "_SIGKILL" : "_SIGINT");
     });
 
+// A scale that never answers leaves the program waiting in poll(), where a signal ends it;
+// the emulator then saves its scales and exits as ever.
+TEST_F(Emulated, SignalEndsAWaitForAnAnswerThatNeverComes) {
+    write_scales("scales.txt", testing::address("1S1"), {{1, article(1, "ONE")}});
+    const std::vector<std::string> command = {KTNET_EMU_PATH,
+                                              "--scales",
+                                              "scales.txt",
+                                              "--fault",
+                                              "1:stall",
+                                              "--pid-file",
+                                              (dir / "pid").string(),
+                                              "--",
+                                              RDK_PATH,
+                                              "1",
+                                              "S",
+                                              "1",
+                                              "1",
+                                              "1",
+                                              "out.txt"};
+    const auto start = std::chrono::steady_clock::now();
+    const auto result =
+        testing::run_on_terminal(command, dir.path(), dir / "pid", SIGINT,
+                                 [](const std::string&, std::chrono::milliseconds elapsed) {
+                                     return elapsed >= std::chrono::milliseconds(500);
+                                 });
+    EXPECT_EQ(result.exit_status, 128 + SIGINT);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
+        << "ended only by the 10 s wait";
+    EXPECT_EQ(read_scales("scales.txt").at(testing::address("1S1")).records.size(), 1u);
+}
+
 std::size_t max_rss_kb(const std::filesystem::path& usage_file) {
     std::ifstream in(usage_file);
     std::string key;

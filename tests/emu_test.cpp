@@ -2,6 +2,7 @@
 // ktnet-emu's simulated controller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "emu_support.hpp"
@@ -137,15 +138,112 @@ INSTANTIATE_TEST_SUITE_P(
     Emulated, EmulatedFaults,
     ::testing::Values(FaultCase{"status5", 2, 1, 2, 1}, FaultCase{"wrong-code", 2, 1, 2, 2},
                       FaultCase{"short", 2, 1, 0, 3}, FaultCase{"garbage", 2, 1, 2, 2},
-                      FaultCase{"no-terminator", 2, 1, 0, 3}, FaultCase{"write-fails", 2, 1, 2, 1},
+                      // Its spaces for zero bytes break the checksum: asked again, and taken.
+                      FaultCase{"no-terminator", 0, 3, 0, 3}, FaultCase{"write-fails", 2, 1, 2, 1},
                       FaultCase{"read-fails", 2, 1, 2, 2}, FaultCase{"unplugged", 2, 1, 2, 1},
-                      FaultCase{"latency:20000", 0, 3, 0, 3}),
+                      FaultCase{"latency:20000", 0, 3, 0, 3}, FaultCase{"late:300", 0, 3, 0, 3},
+                      // The second copy is drained before the next request.
+                      FaultCase{"stray", 0, 3, 0, 3},
+                      // rdk asks again and gets the right record; ldk's answer is not a record.
+                      FaultCase{"wrong-plu", 0, 3, 0, 3}, FaultCase{"bad-checksum", 0, 3, 0, 3},
+                      // Carried out, never answered: given up after the 10 s wait.
+                      FaultCase{"stall", 2, 1, 2, 2}),
     [](const auto& p) {
         std::string name = p.param.fault;
         for (char& c : name)
             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
         return name;
     });
+
+struct QuirkCase {
+    std::string quirk;
+    std::string second_plu;  // columns 7-14 of the second line: PLU 2, which the scale lacks
+};
+
+class EmulatedQuirks : public Emulated, public ::testing::WithParamInterface<QuirkCase> {};
+
+// Every answer the scale gives its own way fails a check once and comes back the same: taken.
+TEST_P(EmulatedQuirks, RdkReadsToTheEnd) {
+    write_scales("scales.txt", testing::address("1S1"),
+                 {{1, article(1, "ONE")}, {3, article(3, "THREE")}});
+    const auto r = emu({"--scales", "scales.txt", "--quirk", GetParam().quirk},
+                       {RDK_PATH, "1", "S", "1", "1", "3", "out.txt"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.output, rdk_ok + found + "***");
+    const std::string file = read_bytes(dir / "out.txt");
+    ASSERT_EQ(file.size(), 3u * 143);
+    EXPECT_EQ(file.substr(7, 12), "xx000001 ONE");
+    EXPECT_EQ(file.substr(143 + 7, 8), GetParam().second_plu);
+    EXPECT_EQ(file.substr(286 + 7, 14), "xx000003 THREE");
+}
+
+INSTANTIATE_TEST_SUITE_P(Emulated, EmulatedQuirks,
+                         ::testing::Values(QuirkCase{"unknown-plu-zero", "xx000000"},
+                                           QuirkCase{"checksum-off-by-one", "xx000002"}),
+                         [](const auto& p) {
+                             std::string name = p.param.quirk;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+// A second run while the first holds the controller: refused before it sends anything.
+TEST_F(Emulated, SecondRunFindsTheControllerHeld) {
+    std::map<std::uint32_t, sim::RecordBody> records;
+    for (std::uint32_t plu = 1; plu <= 50; ++plu) records[plu] = article(plu, "ITEM");
+    write_scales("scales.txt", testing::address("1S1"), records);
+    write_bytes(dir / "in.txt", "1 S 01 xx000001 INTRUDER\n");
+    const std::string last_log = "ok LAST WEEK'S LOAD         *\r\n";
+    write_bytes(dir / "wynik.txt", last_log);
+    // 20 ms an exchange keeps the first run going for a second; ldk starts once it has filed
+    // its first record (or after 5 s, when something is wrong).
+    const std::string both =
+        std::string(RDK_PATH) +
+        " 1 S 1 1 50 first.txt & "
+        "i=0; until [ -s first.txt ] || [ $i -ge 500 ]; do sleep 0.01; i=$((i+1)); done; " +
+        LDK_PATH +
+        " 1 S 1 1 1 in.txt >second.txt; echo $? >second.status; "
+        "wait $!";
+    const auto r =
+        emu({"--scales", "scales.txt", "--latency-us", "20000"}, {"/bin/sh", "-c", both});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(read_bytes(dir / "second.status"), "5\n");
+    EXPECT_EQ(read_bytes(dir / "second.txt"),
+              ldk_ok + "\nsterownik kt-net jest zajety przez inny program");
+    EXPECT_EQ(read_scales("scales.txt").at(testing::address("1S1")).records, records);
+    EXPECT_EQ(read_bytes(dir / "wynik.txt"), last_log) << "the held run empties no file";
+
+    ASSERT_EQ(emu({"--scales", "scales.txt"}, {RDK_PATH, "1", "S", "1", "1", "50", "alone.txt"})
+                  .exit_status,
+              0);
+    EXPECT_EQ(read_bytes(dir / "first.txt"), read_bytes(dir / "alone.txt"));
+    EXPECT_EQ(read_bytes(dir / "first.txt").size(), 50u * 143);
+}
+
+// Without the lock, every open gets every answer: two clients each read the other's.
+TEST_F(Emulated, ClientsWithoutTheLockReadEachOthersAnswers) {
+#ifndef HID_BARE_CLIENT_PATH
+    GTEST_SKIP() << "built without the benchmarks' hid_bare_client";
+#else
+    const std::string client = HID_BARE_CLIENT_PATH;
+    const std::string both = client + " 20 read shared & " + client +
+                             " 20 store shared; s=$?; wait $!; exit $((s + $?))";
+    const auto r = emu({"--scale", "1:S:1"}, {"/bin/sh", "-c", both});
+    ASSERT_EQ(r.exit_status, 0);
+    for (const std::string kind : {"read: ", "store: "}) {
+        const auto at = r.output.find(kind);
+        ASSERT_NE(at, std::string::npos) << r.output;
+        EXPECT_GT(std::stoul(r.output.substr(at + kind.size())), 0u) << r.output;
+    }
+#endif
+}
+
+// The command must see its own signal faults (a SIGPIPE death, say), not the emulator's.
+TEST_F(Emulated, CommandStartsWithNoSignalIgnoredOrBlocked) {
+    const auto r =
+        emu({"--no-controller"}, {"/bin/grep", "-E", "^Sig(Blk|Ign)", "/proc/self/status"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.output, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+}
 
 TEST_F(Emulated, MalformedReportMakesTheEmulatorFail) {
     if (!std::filesystem::exists("/usr/bin/python3"))

@@ -46,9 +46,8 @@ constexpr Effect effect_of(FaultKind kind) {
         case FaultKind::wrong_code:    return {true,  true,  false, true,  false, false};
         case FaultKind::short_answer:  return {true,  true,  true,  false, false, false};
         case FaultKind::garbage:       return {true,  true,  false, false, false, false};
-        // No terminator is no reason to refuse; the simulation also turns the record's zero
-        // bytes into spaces, so its checksum fails and the reader asks again.
-        case FaultKind::no_terminator: return {true,  true,  true,  true,  false, true};
+        // No terminator is no reason to refuse: every byte of the record came.
+        case FaultKind::no_terminator: return {true,  true,  true,  true,  false, false};
         case FaultKind::failed_write:  return {false, false, false, false, false, false};
         case FaultKind::failed_read:   return {true,  false, false, false, false, false};
         case FaultKind::unplugged:     return {false, false, false, false, true,  false};

@@ -58,10 +58,15 @@ protected:
     std::filesystem::path result = dir / "wynik.txt";
     sim::Scale& scale = controller.add_scale(testing::address("1S1"));
 
+    std::string diagnostics;
+
     int run(std::vector<std::string> args) {
         std::vector<std::string_view> views(args.begin(), args.end());
         console.str("");
-        return run_loader(views, port, console, result);
+        diagnostics.clear();
+        RunContext context;
+        context.diagnose = [this](std::string_view line) { diagnostics += line; };
+        return run_loader(views, port, console, result, context);
     }
     int run(std::string first, std::string last) {
         return run({"1", "S", "1", first, last, input.string()});
@@ -225,6 +230,57 @@ TEST_F(LoaderRun, ScaleOnAnotherChannelIsNotThere) {
     EXPECT_EQ(console.str(), ok + found + not_accepted);
     EXPECT_EQ(results(), result_line("er", 1));
 }
+
+// Files that are not PLU files never reach the scale; every line the reader writes does.
+struct LineCase {
+    const char* what;
+    std::string second_line;  // between two good lines
+    std::string first = "1";
+    std::string diagnosis;  // empty: the three lines are sent
+};
+
+class LoaderLines : public LoaderRun, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(LoaderLines, RefuseTheWholeRunOrSendEveryLine) {
+    write_bytes(input, line_for(1) + "\n" + GetParam().second_line + "\n" + line_for(3) + "\n");
+    const bool refused = !GetParam().diagnosis.empty();
+    EXPECT_EQ(run(GetParam().first, "3"), refused ? 3 : 0);
+    EXPECT_EQ(controller.exchanges(), refused ? 0u : 5u - std::stoul(GetParam().first));
+    EXPECT_EQ(diagnostics, refused ? (dir / GetParam().diagnosis).string() : "");
+    if (refused) {
+        EXPECT_EQ(console.str(), ok + bad_input);
+        EXPECT_FALSE(std::filesystem::exists(result));
+    }
+}
+
+std::string with(std::string line, std::size_t column, std::string_view text) {
+    return line.replace(column, text.size(), text);
+}
+
+// A name typed in a UTF-8 editor: its "Ł" takes two bytes, and the rest of the line moves on.
+std::string utf8_name(std::string line) {
+    return line.insert(16, "\xC5");
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderLines,
+    ::testing::Values(
+        LineCase{"result_log_line", "ok ARTICLE 2                *",
+                 "1", "in.txt:2: column 9 holds 'E' where a digit belongs"},
+        LineCase{"csv_row", "2;ARTICLE 2;450;0;0",
+                 "1", "in.txt:2: column 9 holds ' ' where a digit belongs"},
+        LineCase{"utf8_name_shifts_the_line", utf8_name(line_for(2)),
+                 "1", "in.txt:2: column 41 holds ' ' where a digit belongs"},
+        LineCase{"space_in_price", with(line_for(2), 43, " "),
+                 "1", "in.txt:2: column 43 holds ' ' where a digit belongs"},
+        LineCase{"bcd_nibbles_above_9", with(line_for(2), 41, ":;<=>?"), "1", ""},
+        LineCase{"decimal_255", with(line_for(2), 95, "I5"), "1", ""},
+        LineCase{"digit_columns_take_any_byte", with(line_for(2), 84, "\xFF"), "1", ""},
+        LineCase{"short_line_made_by_hand", "1 S 01 xx000002 SHORT", "1", ""},
+        LineCase{"outside_the_range_is_not_sent_nor_checked", "garbage", "3", ""}),
+    [](const auto& p) { return std::string(p.param.what); });
+// clang-format on
 
 }  // namespace
 }  // namespace ktnet

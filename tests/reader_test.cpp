@@ -161,14 +161,14 @@ TEST_F(ReaderRun, RequestFramesAreWellFormed) {
     EXPECT_EQ(controller.last_report()[2 + 9], 0x7E);
 }
 
-TEST_F(ReaderRun, NoControllerEndsWithNoAnswerAndAnEmptyFile) {
+TEST_F(ReaderRun, NoControllerEndsWithNoAnswerAndKeepsTheLastBackup) {
     sim::SimPort empty;
     std::vector<std::string> args = {"1", "S", "1", "1", "5", out_path};
     std::vector<std::string_view> views(args.begin(), args.end());
-    write_bytes(out_path, "old");
+    write_bytes(out_path, "last week's backup\r\r\n");
     EXPECT_EQ(run_reader(views, empty, console), 2);
     EXPECT_EQ(console.str(), ok + no_answer);
-    EXPECT_EQ(file(), "");
+    EXPECT_EQ(file(), "last week's backup\r\r\n");
 }
 
 TEST_F(ReaderRun, FailedWriteStopsWithItsMessage) {

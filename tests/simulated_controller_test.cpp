@@ -205,11 +205,15 @@ TEST(ScaleFile, SavesAndLoadsEveryByteExactly) {
     SimulatedController a;
     for (const ScaleAddress id : {testing::address("1S1"), testing::address("4T9")}) {
         auto& records = a.add_scale(id).records;
-        for (std::uint32_t plu = 1; plu <= 200; ++plu) {
-            auto body = testing::random_record(rng, plu * 7);
+        std::vector<std::uint32_t> plus;
+        for (std::uint32_t plu = 1; plu <= 200; ++plu) plus.push_back(plu * 7);
+        // Beyond six digits, sharing their last six with PLU 7 or none: all kept apart.
+        plus.insert(plus.end(), {1'000'007, 16'000'007, 16'777'215});
+        for (const std::uint32_t plu : plus) {
+            auto body = testing::random_record(rng, plu);
             testing::make_transferable(body);
             body[36 - record_body_offset] = static_cast<std::uint8_t>(rng() % 10);
-            records[plu * 7] = body;
+            records[plu] = body;
         }
     }
     std::string error;
@@ -234,6 +238,9 @@ TEST(ScaleFile, ReaderLinesLoadAndBadScaleColumnsAreReported) {
     testing::write_bytes(dir / "bad.txt", "9 T 03 xx000042 SAMPLE\n");
     EXPECT_FALSE(load_scales(dir / "bad.txt", c, error));
     EXPECT_NE(error.find("bad.txt:1"), std::string::npos);
+    testing::write_bytes(dir / "big.txt", "2 T 03 16777215 LARGEST\n2 T 03 16777216 BEYOND\n");
+    EXPECT_FALSE(load_scales(dir / "big.txt", c, error));
+    EXPECT_NE(error.find("big.txt:2: PLU number 16777216"), std::string::npos) << error;
     EXPECT_FALSE(load_scales(dir / "missing.txt", c, error));
 }
 

@@ -1,7 +1,16 @@
 #include "cli/text_file.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "test_support.hpp"
@@ -12,6 +21,8 @@ namespace {
 using testing::read_bytes;
 using testing::ScratchDir;
 using testing::write_bytes;
+using Kind = FileError::Kind;
+using Contents = LockedFile::Contents;
 
 std::span<const std::uint8_t> bytes_of(std::string_view s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
@@ -20,7 +31,7 @@ std::span<const std::uint8_t> bytes_of(std::string_view s) {
 TEST(TextWriter, StoresEachLfAsCrLfAndEveryOtherByteUnchanged) {
     ScratchDir dir;
     {
-        auto file = LockedFile::open_for_writing(dir / "out.txt");
+        auto file = LockedFile::open_for_writing(dir / "out.txt", Contents::emptied);
         ASSERT_TRUE(file);
         TextWriter w(std::move(*file));
         ASSERT_TRUE(w.write(bytes_of("ab\r\n")));
@@ -29,42 +40,125 @@ TEST(TextWriter, StoresEachLfAsCrLfAndEveryOtherByteUnchanged) {
     EXPECT_EQ(read_bytes(dir / "out.txt"), std::string_view("ab\r\r\n\x1A\0\r\r\n\r\n", 12));
 }
 
-TEST(TextWriter, OpeningEmptiesAnExistingFile) {
+// What each opener makes of one kind of name: nullopt where it opens.
+struct OpenCase {
+    const char* what;
+    std::function<void(const ScratchDir&)> make;  // makes "name" in the folder
+    std::optional<Kind> reading, writing, result;
+};
+
+void bind_socket(const std::filesystem::path& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);  // the name stays
+}
+
+class Opening : public ::testing::TestWithParam<OpenCase> {};
+
+// None of these may block: a FIFO without a peer would hold an open() that waits for one.
+TEST_P(Opening, TakesOnlyWhatCanHoldLines) {
+    const OpenCase& c = GetParam();
     ScratchDir dir;
-    write_bytes(dir / "out.txt", "old contents");
-    {
-        auto file = LockedFile::open_for_writing(dir / "out.txt");
-        ASSERT_TRUE(file);
+    c.make(dir);
+    const auto kind_of = [](const FileResult<LockedFile>& r) -> std::optional<Kind> {
+        if (r) return std::nullopt;
+        EXPECT_FALSE(r.error().reason.empty());
+        return r.error().kind;
+    };
+    EXPECT_EQ(kind_of(LockedFile::open_for_reading(dir / "name")), c.reading) << "reading";
+    EXPECT_EQ(kind_of(LockedFile::open_for_writing(dir / "name", Contents::kept)), c.writing)
+        << "writing";
+    if (std::filesystem::exists(dir / "target")) {
+        EXPECT_EQ(read_bytes(dir / "target"), "target");  // kept contents, even through a link
     }
-    EXPECT_EQ(read_bytes(dir / "out.txt"), "");
+    EXPECT_EQ(kind_of(LockedFile::open_result_file(dir / "name", Contents::emptied)), c.result)
+        << "result file";
+    if (std::filesystem::exists(dir / "target")) {
+        EXPECT_EQ(read_bytes(dir / "target"), "target");  // never emptied through a link
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LockedFile, Opening,
+    ::testing::Values(
+        OpenCase{"regular_file", [](auto& d) { write_bytes(d / "name", "x"); }, {}, {}, {}},
+        OpenCase{"missing", [](auto&) {}, Kind::missing, {}, {}},
+        OpenCase{"directory", [](auto& d) { std::filesystem::create_directory(d / "name"); },
+                 Kind::not_a_file, Kind::not_a_file, Kind::not_a_file},
+        OpenCase{"fifo_without_peer",
+                 [](auto& d) { ASSERT_EQ(mkfifo((d / "name").c_str(), 0600), 0); },
+                 Kind::not_a_file, Kind::not_a_file, Kind::not_a_file},
+        OpenCase{"socket", [](auto& d) { bind_socket(d / "name"); }, Kind::not_a_file,
+                 Kind::not_a_file, Kind::not_a_file},
+        OpenCase{"link_to_a_character_device",
+                 [](auto& d) { std::filesystem::create_symlink("/dev/null", d / "name"); },
+                 {},
+                 {},
+                 Kind::symbolic_link},
+        OpenCase{"link_to_a_file",
+                 [](auto& d) {
+                     write_bytes(d / "target", "target");
+                     std::filesystem::create_symlink("target", d / "name");
+                 },
+                 {},
+                 {},
+                 Kind::symbolic_link},
+        OpenCase{"dangling_link",
+                 [](auto& d) { std::filesystem::create_symlink("nowhere", d / "name"); },
+                 Kind::missing,
+                 {},
+                 Kind::symbolic_link}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+TEST(LockedFile, ResultFileMustBeRegularEvenWhenNamedDirectly) {
+    const auto device = LockedFile::open_result_file("/dev/null", Contents::kept);
+    ASSERT_FALSE(device);
+    EXPECT_EQ(device.error().kind, Kind::not_a_file);
 }
 
 TEST(LockedFile, HeldFileCannotBeOpenedAndIsNotEmptied) {
     ScratchDir dir;
     write_bytes(dir / "held.txt", "keep me");
-    auto holder = LockedFile::open_for_reading(dir / "held.txt");
-    ASSERT_TRUE(holder);
-    EXPECT_FALSE(LockedFile::open_for_writing(dir / "held.txt"));
-    EXPECT_FALSE(LockedFile::open_for_reading(dir / "held.txt"));
-    EXPECT_EQ(read_bytes(dir / "held.txt"), "keep me");
-    holder.reset();
+    {
+        auto holder = LockedFile::open_for_reading(dir / "held.txt");
+        ASSERT_TRUE(holder);
+        for (const auto& refused :
+             {LockedFile::open_for_writing(dir / "held.txt", Contents::emptied),
+              LockedFile::open_result_file(dir / "held.txt", Contents::emptied),
+              LockedFile::open_for_reading(dir / "held.txt")}) {
+            ASSERT_FALSE(refused);
+            EXPECT_EQ(refused.error().kind, Kind::held);
+        }
+        EXPECT_EQ(read_bytes(dir / "held.txt"), "keep me");
+    }
     EXPECT_TRUE(LockedFile::open_for_reading(dir / "held.txt"));
 }
 
-TEST(LockedFile, ReadingNeverCreatesAndDirectoriesAreRefused) {
+TEST(LockedFile, KeptContentsStayUntilEmptiedThenTheFileStartsAfresh) {
     ScratchDir dir;
-    EXPECT_FALSE(LockedFile::open_for_reading(dir / "missing.txt"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "missing.txt"));
-    EXPECT_FALSE(LockedFile::open_for_reading(dir.path()));
-    EXPECT_FALSE(LockedFile::open_for_writing(dir.path()));
+    write_bytes(dir / "out.txt", "last week\n");
+    auto file = LockedFile::open_for_writing(dir / "out.txt", Contents::kept);
+    ASSERT_TRUE(file);
+    TextWriter w(std::move(*file));
+    EXPECT_EQ(read_bytes(dir / "out.txt"), "last week\n");
+    ASSERT_TRUE(w.write(bytes_of("more\n")));
+    EXPECT_EQ(read_bytes(dir / "out.txt"), "last week\nmore\r\n");
+    ASSERT_TRUE(w.empty());
+    ASSERT_TRUE(w.write(bytes_of("new\n")));
+    EXPECT_EQ(read_bytes(dir / "out.txt"), "new\r\n");
 }
 
-TEST(LockedFile, FailedWriteLeavesNoPartialPiece) {
+TEST(LockedFile, FailedWriteKeepsTheSystemsReason) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
-    auto file = LockedFile::open_for_writing("/dev/full");
+    auto file = LockedFile::open_for_writing("/dev/full", Contents::emptied);
     ASSERT_TRUE(file);
-    const std::string line(143, 'a');
-    EXPECT_FALSE(file->write(bytes_of(line)));
+    const auto written = file->write(bytes_of(std::string(143, 'a')));
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().code, ENOSPC);
+    EXPECT_EQ(written.error().reason, std::strerror(ENOSPC));
 }
 
 struct ReadCase {
@@ -126,6 +220,71 @@ TEST(TextReading, CrLfSplitAcrossTheReadBufferIsStillOneLineEnd) {
     EXPECT_EQ(line, std::string(4095, 'x'));
     ASSERT_EQ(r.read_line(line, 5000), TextReader::Line::read);
     EXPECT_EQ(line, "next");
+}
+
+// A file of three lines of 2000 characters: the first read block ends inside the third.
+const std::string long_line = std::string(2000, 'a') + "\n";
+const std::string three_lines = long_line + long_line + long_line;
+
+struct ChangeCase {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> change;
+};
+
+class ChangedInput : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(ChangedInput, IsReportedBeforeAnyLineOfTheNewBlock) {
+    ScratchDir dir;
+    write_bytes(dir / "in.txt", three_lines);
+    auto file = LockedFile::open_for_reading(dir / "in.txt");
+    ASSERT_TRUE(file);
+    TextReader r(std::move(*file));
+    std::string line;
+    ASSERT_EQ(r.read_line(line, 5000), TextReader::Line::read);
+    GetParam().change(dir / "in.txt");
+    // The second line lies in the first block, read before the change.
+    ASSERT_EQ(r.read_line(line, 5000), TextReader::Line::read);
+    EXPECT_EQ(r.read_line(line, 5000), TextReader::Line::changed);
+    EXPECT_EQ(r.error().kind, Kind::changed);
+    EXPECT_EQ(r.read_line(line, 5000), TextReader::Line::changed);
+    EXPECT_FALSE(r.rewind());
+}
+
+void set_modified(const std::filesystem::path& path, std::time_t seconds) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LockedFile, ChangedInput,
+    ::testing::Values(
+        ChangeCase{"appended", [](const auto& p) { write_bytes(p, three_lines + "more\n"); }},
+        ChangeCase{"cut_short", [](const auto& p) { std::filesystem::resize_file(p, 4000); }},
+        // Rewritten in place with as many bytes, as an editor saving over the file would;
+        // the time is set apart in case the rewrite falls within the clock's last tick.
+        ChangeCase{"rewritten_same_size",
+                   [](const auto& p) {
+                       std::string shifted = three_lines;
+                       shifted[4100] = 'b';
+                       write_bytes(p, shifted);
+                       set_modified(p, 1'000'000'000);
+                   }}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+TEST(ChangedInput, RewindReadsTheSameLinesAndStillSeesALaterChange) {
+    ScratchDir dir;
+    write_bytes(dir / "in.txt", three_lines);
+    auto file = LockedFile::open_for_reading(dir / "in.txt");
+    ASSERT_TRUE(file);
+    TextReader r(std::move(*file));
+    std::string line;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int n = 0; n < 3; ++n) ASSERT_EQ(r.read_line(line, 5000), TextReader::Line::read);
+        ASSERT_EQ(r.read_line(line, 5000), TextReader::Line::end);
+        ASSERT_TRUE(r.rewind());
+    }
+    write_bytes(dir / "in.txt", three_lines + "more\n");
+    EXPECT_EQ(r.read_line(line, 5000), TextReader::Line::changed);
 }
 
 }  // namespace
