@@ -5,8 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/controller_messages.hpp"
-#include "cli/diagnostics.hpp"
+#include "cli/controller_run.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/scale_arguments.hpp"
 #include "cli/text_file.hpp"
@@ -132,31 +131,16 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
     }
     TextWriter results(std::move(*result_file));
 
-    Session session(port, {context.answer_timeout, [&] { return context.stop_signal() != 0; }});
-    DiscoveryLog discovery_log;
-    const auto discovery = session.find_controller([&](const DiscoveryEvent& event) {
-        discovery_log.record(event);
-        print_discovery_event(console, event);
-    });
-    if (discovery.result == Discovery::Result::held) {
-        console << message_controller_held;
-        context.diagnose(discovery_log.held());
-        return exit_status::controller_held;
-    }
+    ControllerRun run(port, console, context);
+    if (const auto held = run.find_controller()) return *held;
     if (const auto emptied = results.empty(); !emptied) {
         console << msg::result_open_failed;
         context.diagnose("cannot empty " + result_path.string() + ": " + emptied.error().reason);
         return exit_status::file_error;
     }
     // The opening frame's answer carries nothing the loader uses.
-    (void)session.open_conversation();
+    (void)run.session().open_conversation();
 
-    const auto stopped = [&](std::uint64_t records) {
-        const int signal = context.stop_signal();
-        context.diagnose("stopped by signal " + std::to_string(signal) + " after " +
-                         std::to_string(records) + " records");
-        return exit_status::stopped_by(signal);
-    };
     std::string line;
     line.reserve(max_line_length);
     RecordFrame record{};
@@ -171,10 +155,10 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
         }
         if (n < a.first) continue;
         // A signal ends the run between records, never inside one.
-        if (context.stop_signal()) return stopped(n - a.first);
+        if (context.stop_signal()) return run.stopped(n - a.first);
 
-        const Answer answer = session.store_record(a.scale, record);
-        if (answer.verdict == Answer::Verdict::interrupted) return stopped(n - a.first);
+        const Answer answer = run.session().store_record(a.scale, record);
+        if (answer.verdict == Answer::Verdict::interrupted) return run.stopped(n - a.first);
         const bool accepted = answer.accepted();
         if (!accepted) console << msg::not_accepted;
         if (const auto written = results.write(result_line(accepted, record)); !written) {
@@ -184,12 +168,9 @@ int run_loader(std::span<const std::string_view> args, HidPort& port, std::ostre
             return exit_status::file_error;
         }
         if (!accepted) {
-            context.diagnose(answer.fault == AnswerFault::no_controller
-                                 ? discovery_log.no_controller(discovery)
-                                 : input_name + ":" + std::to_string(n) + ": PLU " +
-                                       std::to_string(record_plu(record)) + " not accepted by " +
-                                       a.scale.text() + ": " +
-                                       describe_answer(answer, context.answer_timeout));
+            context.diagnose(run.why_not(answer, input_name + ":" + std::to_string(n) + ": PLU " +
+                                                     std::to_string(record_plu(record)) +
+                                                     " not accepted by " + a.scale.text()));
             return exit_status::no_answer;
         }
         console << msg::record_accepted;

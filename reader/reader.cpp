@@ -3,8 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/controller_messages.hpp"
-#include "cli/diagnostics.hpp"
+#include "cli/controller_run.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/scale_arguments.hpp"
 #include "cli/text_file.hpp"
@@ -69,37 +68,20 @@ int run_reader(std::span<const std::string_view> args, HidPort& port, std::ostre
     const ScaleArguments& a = *parsed;
     console << msg::arguments_ok;
 
-    Session session(port, {context.answer_timeout, [&] { return context.stop_signal() != 0; }});
-    DiscoveryLog discovery_log;
-    const auto discovery = session.find_controller([&](const DiscoveryEvent& event) {
-        discovery_log.record(event);
-        print_discovery_event(console, event);
-    });
-    if (discovery.result == Discovery::Result::held) {
-        console << message_controller_held;
-        context.diagnose(discovery_log.held());
-        return exit_status::controller_held;
-    }
+    ControllerRun run(port, console, context);
+    if (const auto held = run.find_controller()) return *held;
     // The opening frame's answer carries nothing the reader uses.
-    (void)session.open_conversation();
+    (void)run.session().open_conversation();
 
-    const auto stopped = [&](std::uint32_t records) {
-        const int signal = context.stop_signal();
-        context.diagnose("stopped by signal " + std::to_string(signal) + " after " +
-                         std::to_string(records) + " records");
-        return exit_status::stopped_by(signal);
-    };
     for (std::uint32_t plu = a.first; plu <= a.last; ++plu) {
         // A signal ends the run between records, never inside one.
-        if (context.stop_signal()) return stopped(plu - a.first);
-        const RecordAnswer got = session.read_record(a.scale, plu);
-        if (got.answer.verdict == Answer::Verdict::interrupted) return stopped(plu - a.first);
+        if (context.stop_signal()) return run.stopped(plu - a.first);
+        const RecordAnswer got = run.session().read_record(a.scale, plu);
+        if (got.answer.verdict == Answer::Verdict::interrupted) return run.stopped(plu - a.first);
         if (!got.answer.accepted()) {
             console << msg::no_valid_answer;
-            context.diagnose(got.answer.fault == AnswerFault::no_controller
-                                 ? discovery_log.no_controller(discovery)
-                                 : "PLU " + std::to_string(plu) + " from " + a.scale.text() + ": " +
-                                       describe_answer(got.answer, context.answer_timeout));
+            context.diagnose(
+                run.why_not(got.answer, "PLU " + std::to_string(plu) + " from " + a.scale.text()));
             return exit_status::no_answer;
         }
         // The first record to arrive replaces what the file held.
