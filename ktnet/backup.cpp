@@ -77,11 +77,13 @@ int run_backup(const BackupOptions& options, ShopEnvironment& env, std::ostream&
     const ScaleSelection chosen = select_scales(options.scales, *shop.shop);
     if (!chosen.error.empty()) return fail(chosen.error);
     const auto range = parse_number_range(options.plu, 0, 10000);
-    if (!range) return fail("--plu " + options.plu + ": not a rising range A-B of PLUs 0 to 10000");
+    if (!range)
+        return fail(
+            fmt::format("--plu {}: not a rising range A-B of PLUs 0 to 10000", options.plu));
     const auto dir = path_of(options.dir);
     std::error_code ec;
     if (!dir || !std::filesystem::is_directory(*dir, ec))
-        return fail("--dir " + options.dir + ": not a folder");
+        return fail(fmt::format("--dir {}: not a folder", options.dir));
 
     int status = ktnet_status::success;
     std::string error;
@@ -146,7 +148,7 @@ int run_backup(const BackupOptions& options, ShopEnvironment& env, std::ostream&
         out << fmt::format("{:<6}{:<16}{:>8}{:>10}  {}\n", r.address.text(),
                            shop.shop->name_of(r.address), r.records,
                            Progress::duration_text(std::chrono::duration<double>(r.seconds)),
-                           r.ok ? "ok: " + r.file.string() : r.result);
+                           r.ok ? fmt::format("ok: {}", r.file.string()) : r.result);
     }
     return status;
 }

@@ -38,7 +38,7 @@ std::string copied_byte65(const std::string& text) {
 }
 
 std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
+    return fmt::format("\"{}\"", s);
 }
 
 }  // namespace
@@ -218,7 +218,8 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
     std::optional<NumberRange> range;
     if (!options.plu.empty()) {
         range = parse_number_range(options.plu, 0, 10000);
-        if (!range) return fail("--plu " + options.plu + ": not a rising range A-B of 0 to 10000");
+        if (!range)
+            return fail(fmt::format("--plu {}: not a rising range A-B of 0 to 10000", options.plu));
     }
 
     // Files first: their PLUs say what to ask the scales for.

@@ -161,7 +161,7 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     const ShopLoad shop = load_shop(options.device.shop);
     if (!shop.shop) return fail(shop.error);
     const ScaleSelection targets = select_scales(options.to, *shop.shop);
-    if (!targets.error.empty()) return fail("--to: " + targets.error);
+    if (!targets.error.empty()) return fail(fmt::format("--to: {}", targets.error));
     const auto lines = read_plu_lines(options.file);
     if (!lines) return fail(fmt::format("cannot read {}: {}", options.file, lines.error().reason));
 
@@ -174,7 +174,7 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     std::set<LogKey> done_before;
     if (!options.resume.empty()) {
         const auto resume_path = path_of(options.resume);
-        if (!resume_path) return fail("--resume " + options.resume + ": not a file name");
+        if (!resume_path) return fail(fmt::format("--resume {}: not a file name", options.resume));
         LogRead earlier = read_done_entries(*resume_path);
         if (!earlier.error.empty()) return fail(earlier.error);
         for (LogEntry& e : earlier.done) {
@@ -192,7 +192,7 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     }
     std::string names;
     for (const ScaleAddress& scale : targets.scales)
-        names += (names.empty() ? "" : ", ") + shop.shop->label(scale);
+        names += fmt::format("{}{}", names.empty() ? "" : ", ", shop.shop->label(scale));
     err << fmt::format(
         "ktnet load: {} record{} of {} to {} scale{} ({}){}{}\n", to_send, to_send == 1 ? "" : "s",
         options.file, targets.scales.size(), targets.scales.size() == 1 ? "" : "s", names,
@@ -217,7 +217,8 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     auto log = LogWriter::create(options.log, local_time(env.now(), "{:%Y%m%d-%H%M%S}"), error);
     if (!log) return fail(error + "; nothing sent");
     for (const LogEntry& e : carried) {
-        if (!log->write(e)) return fail("cannot write " + log->path().string() + "; nothing sent");
+        if (!log->write(e))
+            return fail(fmt::format("cannot write {}; nothing sent", log->path().string()));
     }
 
     const NameDisplay names_of;

@@ -20,7 +20,7 @@ std::string log_line(const LogEntry& e) {
     if (!e.fields.empty()) {
         line += R"(,"fields":[)";
         for (std::size_t i = 0; i < e.fields.size(); ++i)
-            line += (i == 0 ? "" : ",") + text(e.fields[i]);
+            line += fmt::format("{}{}", i == 0 ? "" : ",", text(e.fields[i]));
         line += ']';
     }
     line += "}\n";

@@ -44,10 +44,8 @@ std::string Progress::line() const {
     std::string text = fmt::format("{}: {}: {}/{} {:.0f}% {:.1f} rec/s", prefix_, label_, done_,
                                    total_, percent, rate);
     if (rate > 0 && done_ < total_) {
-        text += ", " +
-                duration_text(
-                    std::chrono::duration<double>(static_cast<double>(total_ - done_) / rate)) +
-                " left";
+        const std::chrono::duration<double> left(static_cast<double>(total_ - done_) / rate);
+        text += fmt::format(", {} left", duration_text(left));
     }
     return text;
 }

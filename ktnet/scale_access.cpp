@@ -75,7 +75,7 @@ RangeRead read_range(Connection& connection, const ScaleAddress& scale, std::uin
 
 std::string describe_failure(const Answer& answer) {
     std::string text = std::string(describe(answer.fault));
-    if (!answer.error.message.empty()) text += " (" + answer.error.message + ")";
+    if (!answer.error.message.empty()) text += fmt::format(" ({})", answer.error.message);
     return text;
 }
 

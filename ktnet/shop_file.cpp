@@ -115,7 +115,7 @@ std::string Shop::name_of(const ScaleAddress& address) const {
 
 std::string Shop::label(const ScaleAddress& address) const {
     const std::string name = name_of(address);
-    return name.empty() ? address.text() : address.text() + " " + name;
+    return name.empty() ? address.text() : fmt::format("{} {}", address.text(), name);
 }
 
 ShopParse parse_shop(std::string_view text) {
