@@ -16,6 +16,12 @@ namespace {
 
 using namespace ktnet;
 
+// export of a file, which needs no controller.
+int export_file(const ExportOptions& options, std::ostream& out, std::ostream& err) {
+    ShopEnvironment env;
+    return run_export(options, env, out, err);
+}
+
 constexpr std::size_t records = 10000;
 
 // A reader's file of 10000 records with random settings and names of letters, every LF stored
@@ -47,7 +53,7 @@ public:
         std::filesystem::create_directories(dir_);
         std::ofstream(dir_ / "in.txt", std::ios::binary) << reader_file();
         std::ostringstream out, err;
-        if (run_export({.source = path("in.txt"), .output = path("in.csv")}, out, err) != 0)
+        if (export_file({.source = path("in.txt"), .output = path("in.csv")}, out, err) != 0)
             throw std::runtime_error(err.str());
     }
     ~Files() { std::filesystem::remove_all(dir_); }
@@ -72,8 +78,8 @@ void BM_export_10000(benchmark::State& state) {
     const Files files;
     for (auto _ : state) {
         std::ostringstream out, err;
-        if (run_export({.source = files.path("in.txt"), .output = files.path("out.csv")}, out,
-                       err) != 0)
+        if (export_file({.source = files.path("in.txt"), .output = files.path("out.csv")}, out,
+                        err) != 0)
             state.SkipWithError("export failed");
     }
 }

@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto back = fuzzing::scratch() / "back.txt";
     ExportOptions options{.source = plu.string(), .output = again.string()};
     options.separator = std::string(1, separator);
-    if (run_export(options, out_stream, err_stream) != 0) std::abort();
+    ShopEnvironment env;
+    if (run_export(options, env, out_stream, err_stream) != 0) std::abort();
     if (import(again, back, separator, false, err) != 0) std::abort();
     if (fuzzing::file_bytes(back) != fuzzing::file_bytes(plu)) std::abort();
     return 0;

@@ -6,29 +6,87 @@
 #include <memory>
 #include <ostream>
 
+#include "cli/exit_status.hpp"
 #include "link/scale_address.hpp"
 #include "options_common.hpp"
+#include "plu/plu_line.hpp"
 #include "plu_csv.hpp"
 #include "plu_files.hpp"
+#include "progress.hpp"
+#include "shop_file.hpp"
 
 namespace ktnet {
 
-int run_export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
-    const auto settings = text_settings("export", options.code_page, options.separator, err);
-    if (!settings) return ktnet_status::trouble;
-    if (ScaleAddress::parse(options.source)) {
-        err << fmt::format(
-            "ktnet export: {} is a scale, and reading scales is not available in this version: "
-            "read it into a file with rdk, then export the file (write ./{} for a file of that "
-            "name)\n",
-            options.source, options.source);
+namespace {
+
+// The source named as one scale (an address, or a name from the shop file), if it is one.
+std::optional<ScaleAddress> scale_named(const std::string& source, const Shop& shop) {
+    if (source.find_first_of(",-") != std::string::npos) return std::nullopt;
+    const ScaleSelection selection = select_scales(source, shop);
+    if (!selection.error.empty() || selection.scales.size() != 1) return std::nullopt;
+    return selection.scales.front();
+}
+
+// A scale's records over a range, as the lines a file of them holds (140 columns and the CR).
+int read_scale_lines(const ExportOptions& options, const ScaleAddress& scale,
+                     const std::string& label, ShopEnvironment& env, std::ostream& err,
+                     std::vector<std::string>& lines) {
+    const auto range = parse_number_range(options.plu, 0, 10000);
+    if (!range) {
+        err << fmt::format("ktnet export: --plu {}: not a rising range A-B of 0 to 10000\n",
+                           options.plu);
         return ktnet_status::trouble;
     }
-    auto lines = read_plu_lines(options.source);
-    if (!lines) {
-        err << fmt::format("ktnet export: cannot read {}: {}\n", options.source,
-                           lines.error().reason);
+    int status = ktnet_status::success;
+    std::string error;
+    auto connection =
+        Connection::open(env, std::chrono::milliseconds(options.device.timeout_ms), error, status);
+    if (!connection) {
+        err << "ktnet export: " << error << '\n';
+        return status;
+    }
+    Progress progress(err, env.error_is_terminal, "ktnet export");
+    progress.start(label, range->last - range->first + 1);
+    const RangeRead read = read_range(*connection, scale, range->first, range->last,
+                                      [&](std::size_t n) { progress.step(n); });
+    if (!read.complete) {
+        progress.finish("failed");
+        if (const int signal = connection->stop_signal()) return exit_status::stopped_by(signal);
+        err << fmt::format("ktnet export: {}: PLU {}: {}\n", label,
+                           range->first + read.records.size(), describe_failure(read.failure));
         return ktnet_status::trouble;
+    }
+    progress.finish("read");
+    for (const RecordFrame& record : read.records) {
+        const FormattedLine line = format_line(scale, record);
+        lines.emplace_back(line.begin(), line.end() - 1);  // as a file gives it: without the LF
+    }
+    return ktnet_status::success;
+}
+
+}  // namespace
+
+int run_export(const ExportOptions& options, ShopEnvironment& env, std::ostream& out,
+               std::ostream& err) {
+    const auto settings = text_settings("export", options.code_page, options.separator, err);
+    if (!settings) return ktnet_status::trouble;
+    const ShopLoad shop = load_shop(options.device.shop);
+    if (!shop.shop) {
+        err << "ktnet export: " << shop.error << '\n';
+        return ktnet_status::trouble;
+    }
+    FileResult<std::vector<std::string>> lines = std::vector<std::string>{};
+    if (const auto scale = scale_named(options.source, *shop.shop)) {
+        const int read =
+            read_scale_lines(options, *scale, shop.shop->label(*scale), env, err, *lines);
+        if (read != ktnet_status::success) return read;
+    } else {
+        lines = read_plu_lines(options.source);
+        if (!lines) {
+            err << fmt::format("ktnet export: cannot read {}: {}\n", options.source,
+                               lines.error().reason);
+            return ktnet_status::trouble;
+        }
     }
     const CsvExport csv = export_csv(*lines, settings->code_page, settings->separator);
     if (!csv.problems.empty()) {
@@ -54,23 +112,27 @@ int run_export(const ExportOptions& options, std::ostream& out, std::ostream& er
     return ktnet_status::success;
 }
 
-void add_export(CLI::App& app, Command& chosen) {
+void add_export(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     auto options = std::make_shared<ExportOptions>();
     CLI::App* sub = app.add_subcommand(
         "export",
-        "Write a PLU file as CSV, one row per record: columns plu, name, then one per setting "
-        "field named after its line columns (c41_46 ...). Names are converted from the scales' "
-        "code page to UTF-8.");
-    sub->add_option("SOURCE", options->source, "a PLU file (a scale such as 1S1 is not yet read)")
+        "Write a PLU file or a scale as CSV, one row per record: columns plu, name, then one per "
+        "setting field named after its line columns (c41_46 ...). Names are converted from the "
+        "scales' code page to UTF-8.");
+    sub->add_option("SOURCE", options->source,
+                    "a PLU file, or a scale (1S1, or its name in the shop file; ./1S1 is a file)")
         ->required();
+    sub->add_option("--plu", options->plu, "A-B: the PLUs read from a scale (default 1-10000)");
     sub->add_option("-o,--output", options->output, "the CSV file (default: standard output)");
     add_code_page_options(*sub, options->code_page, options->separator);
+    add_device_options(*sub, options->device, false);
     sub->footer(
         "Exit status: 0 written, 1 lines that cannot be exported (nothing written), 2 a bad "
-        "option or a file that cannot be read or written.");
-    sub->callback([options, &chosen] {
-        chosen = [options](std::ostream& out, std::ostream& err) {
-            return run_export(*options, out, err);
+        "option, a file that cannot be read or written, or a scale that cannot be read, 5 the "
+        "controller held by another run.");
+    sub->callback([options, &chosen, &env] {
+        chosen = [options, &env](std::ostream& out, std::ostream& err) {
+            return run_export(*options, env, out, err);
         };
     });
 }

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
         "'ktnet SUBCOMMAND --help' tells more.");
     ktnet::ShopEnvironment env;
     env.context.stop_signal = [] { return ktnet::pending_stop_signal(); };
+    env.context.diagnose = [](std::string_view line) { std::cerr << "ktnet: " << line << '\n'; };
     env.open_port = [] { return ktnet::make_platform_port(); };
     env.error_is_terminal = ktnet::standard_error_is_terminal();
     env.input_is_terminal = ktnet::standard_input_is_terminal();
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
     ktnet::add_load(app, chosen, env);
     ktnet::add_compare(app, chosen, env);
     ktnet::add_check(app, chosen);
-    ktnet::add_export(app, chosen);
+    ktnet::add_export(app, chosen, env);
     ktnet::add_import(app, chosen);
     try {
         app.parse(argc, argv);

@@ -4,6 +4,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/diagnostics.hpp"
+#include "command.hpp"
+
 namespace ktnet {
 
 void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
@@ -19,35 +22,34 @@ void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
 std::unique_ptr<Connection> Connection::open(ShopEnvironment& env,
                                              std::chrono::milliseconds timeout, std::string& error,
                                              int& status) {
-    auto port = env.open_port();
+    auto port = env.open_port ? env.open_port() : nullptr;
+    if (!port) {
+        error = "no HID port to reach a KT-NET controller through";
+        status = ktnet_status::trouble;
+        return nullptr;
+    }
+    // KTNET_TRACE=FILE: every report to and from the controller goes to FILE.
+    auto traced = std::make_unique<TraceFromEnvironment>(*port, env.context.diagnose);
     auto stop_signal = env.context.stop_signal;
     auto session = std::make_unique<Session>(
-        *port, SessionOptions{timeout, [stop_signal] { return stop_signal() != 0; }});
-    std::string unopened;
-    const Discovery found = session->find_controller([&](const DiscoveryEvent& event) {
-        if (event.kind == DiscoveryEvent::Kind::device_not_opened ||
-            event.kind == DiscoveryEvent::Kind::no_system_name ||
-            event.kind == DiscoveryEvent::Kind::no_hid_list) {
-            unopened += fmt::format("; {}: {}", event.path.empty() ? "HID list" : event.path,
-                                    event.error.message);
-        }
-    });
+        traced->port(), SessionOptions{timeout, [stop_signal] { return stop_signal() != 0; }});
+    DiscoveryLog log;
+    const Discovery found =
+        session->find_controller([&log](const DiscoveryEvent& event) { log.record(event); });
     if (found.result == Discovery::Result::held) {
-        error =
-            "the KT-NET controller is held by another run (ktnet, rdk or ldk); nothing was sent";
+        error = log.held();
         status = ktnet_status::controller_held;
         return nullptr;
     }
     if (found.result == Discovery::Result::none) {
-        error = fmt::format("no KT-NET controller found ({} HID device{} looked at{})",
-                            found.devices_seen, found.devices_seen == 1 ? "" : "s", unopened);
-        status = 2;
+        error = log.no_controller(found);
+        status = ktnet_status::trouble;
         return nullptr;
     }
     // The opening frame's answer carries nothing the scales' work needs.
     (void)session->open_conversation();
-    return std::unique_ptr<Connection>(
-        new Connection(std::move(port), std::move(session), std::move(stop_signal)));
+    return std::unique_ptr<Connection>(new Connection(std::move(port), std::move(traced),
+                                                      std::move(session), std::move(stop_signal)));
 }
 
 RangeRead read_range(Connection& connection, const ScaleAddress& scale, std::uint32_t first,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/trace_from_environment.hpp"
 #include "link/hid_port.hpp"
 #include "link/session.hpp"
 #include "shop_environment.hpp"
@@ -47,14 +48,16 @@ public:
     int stop_signal() const { return stop_signal_(); }
 
 private:
-    Connection(std::unique_ptr<HidPort> port, std::unique_ptr<Session> session,
-               std::function<int()> stop_signal)
+    Connection(std::unique_ptr<HidPort> port, std::unique_ptr<TraceFromEnvironment> traced,
+               std::unique_ptr<Session> session, std::function<int()> stop_signal)
         : port_(std::move(port)),
+          traced_(std::move(traced)),
           session_(std::move(session)),
           stop_signal_(std::move(stop_signal)) {}
 
     std::unique_ptr<HidPort> port_;
-    std::unique_ptr<Session> session_;  // uses *port_
+    std::unique_ptr<TraceFromEnvironment> traced_;  // uses *port_
+    std::unique_ptr<Session> session_;              // uses traced_->port()
     std::function<int()> stop_signal_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "ktnet/backup.hpp"
 #include "ktnet/compare.hpp"
+#include "ktnet/export.hpp"
 #include "ktnet/load.hpp"
 #include "ktnet/load_log.hpp"
 #include "ktnet/scan.hpp"
@@ -135,7 +136,7 @@ TEST_F(Shop, ARunWhileAnotherHoldsTheControllerSendsNothing) {
     ASSERT_EQ(other.find_controller([](const DiscoveryEvent&) {}).result, Discovery::Result::found);
     const Outcome r = run(run_backup, BackupOptions{"all", "1-5", dir.path().string(), device()});
     EXPECT_EQ(r.status, ktnet_status::controller_held);
-    EXPECT_NE(r.err.find("held by another run"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("held by another program"), std::string::npos) << r.err;
     EXPECT_EQ(controller.exchanges(), 0u);
 }
 
@@ -333,6 +334,28 @@ TEST_P(ResumedLoad, SendsExactlyTheMissingRecords) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FailingExchange, ResumedLoad, ::testing::Values(1u, 5u, 10u, 14u));
+
+// A scale exports exactly as the file of its records does, named by its shop name.
+TEST_F(Shop, ExportOfAScaleIsTheExportOfItsRecordsFile) {
+    fill("1S2", 20, 42);
+    std::string file;
+    for (const auto& [plu, body] : controller.find_scale(address("1S2"))->records) {
+        RecordFrame record{};
+        std::copy(body.begin(), body.end(), record.begin() + sim::record_body_offset);
+        const FormattedLine line = format_line(address("1S2"), record);
+        file.append(line.begin(), line.end() - 1).append("\r\n");  // LF stored as CR LF
+    }
+    write_bytes(dir / "bakery.txt", file);
+    ExportOptions from_scale{.source = "bakery", .output = (dir / "scale.csv").string()};
+    from_scale.plu = "1-20";
+    from_scale.device = device();
+    ASSERT_EQ(run(run_export, from_scale).status, 0);
+    const ExportOptions from_file{.source = (dir / "bakery.txt").string(),
+                                  .output = (dir / "file.csv").string()};
+    ASSERT_EQ(run(run_export, from_file).status, 0);
+    EXPECT_EQ(read_bytes(dir / "scale.csv"), read_bytes(dir / "file.csv"));
+    EXPECT_EQ(controller.exchanges(), 21u);  // the opening, then one read a record
+}
 
 }  // namespace
 }  // namespace ktnet
