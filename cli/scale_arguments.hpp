@@ -23,13 +23,14 @@ struct ScaleArguments {
 
     // The file name as a path; nothing when it cannot be one (on Windows the name is converted
     // from the ANSI code page, which can fail).
-    std::optional<std::filesystem::path> file_path() const;
+    [[nodiscard]] std::optional<std::filesystem::path> file_path() const;
 };
 
 // Exactly six arguments, each within its range as a whole value (never wrapped into range);
 // first and last must fit in 32 bits, a negative one as a negative 32-bit number. The range
 // checks on first and last are each program's.
-std::optional<ScaleArguments> parse_scale_arguments(std::span<const std::string_view> args);
+[[nodiscard]] std::optional<ScaleArguments> parse_scale_arguments(
+    std::span<const std::string_view> args);
 
 // Why parse_scale_arguments refuses args, in a few English words; empty when it does not.
 std::string scale_argument_problem(std::span<const std::string_view> args);

@@ -59,8 +59,8 @@ public:
     // A USB HID device with this product string, after those added before it in the system's
     // device order. Without a handler the device is listed but cannot be opened; with one, it
     // opens and the handler answers it. The testbed keeps the handler while it lives.
-    bool add_device(const std::string& product, std::shared_ptr<DeviceHandler> handler,
-                    std::string& error);
+    [[nodiscard]] bool add_device(const std::string& product,
+                                  std::shared_ptr<DeviceHandler> handler, std::string& error);
 
 private:
     struct Impl;

@@ -41,9 +41,9 @@ public:
 
     const std::string& label() const { return label_; }
     // The character a byte stands for, when it has one.
-    std::optional<char32_t> character(std::uint8_t b) const;
+    [[nodiscard]] std::optional<char32_t> character(std::uint8_t b) const;
     // The byte that stands for a character, when there is one.
-    std::optional<std::uint8_t> byte(char32_t c) const;
+    [[nodiscard]] std::optional<std::uint8_t> byte(char32_t c) const;
 
 private:
     std::string label_;

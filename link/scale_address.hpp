@@ -15,11 +15,13 @@ inline constexpr std::uint8_t section_bit = 0x80;  // set in the address byte of
 class ScaleAddress {
 public:
     // Nothing unless channel is 1-4, kind 'S' or 'T' (either case) and number 1-9.
-    static std::optional<ScaleAddress> make(unsigned channel, char kind, unsigned number);
+    [[nodiscard]] static std::optional<ScaleAddress> make(unsigned channel, char kind,
+                                                          unsigned number);
     // The scale a frame's address byte names on the channel a route byte (0-3) leads to.
-    static std::optional<ScaleAddress> from_route(std::uint8_t route, std::uint8_t address_byte);
+    [[nodiscard]] static std::optional<ScaleAddress> from_route(std::uint8_t route,
+                                                                std::uint8_t address_byte);
     // "1S1", "2t3": one digit, one letter, one digit, nothing else.
-    static std::optional<ScaleAddress> parse(std::string_view text);
+    [[nodiscard]] static std::optional<ScaleAddress> parse(std::string_view text);
 
     std::uint8_t channel() const { return channel_; }
     char kind() const { return kind_; }

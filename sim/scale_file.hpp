@@ -17,12 +17,12 @@ namespace ktnet::sim {
 
 // Adds the file's records to the controller, creating the scales they name. On failure
 // returns false and says why in error.
-bool load_scales(const std::filesystem::path& path, SimulatedController& controller,
-                 std::string& error);
+[[nodiscard]] bool load_scales(const std::filesystem::path& path, SimulatedController& controller,
+                               std::string& error);
 
 // Writes every record of every scale, ordered by scale and PLU number.
-bool save_scales(const std::filesystem::path& path, const SimulatedController& controller,
-                 std::string& error);
+[[nodiscard]] bool save_scales(const std::filesystem::path& path,
+                               const SimulatedController& controller, std::string& error);
 
 // One record as a line of that file, with its CR LF.
 FormattedLine scale_file_line(ScaleAddress id, const RecordBody& body);

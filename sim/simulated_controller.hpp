@@ -70,7 +70,7 @@ struct Fault {
     std::chrono::microseconds delay{0};  // for latency
 };
 
-std::optional<FaultKind> fault_kind_from_name(std::string_view name);
+[[nodiscard]] std::optional<FaultKind> fault_kind_from_name(std::string_view name);
 std::string_view fault_kind_name(FaultKind kind);
 
 // Ways a scale answers throughout, that a careful reader must still take as it always has.
@@ -92,7 +92,7 @@ public:
     // When the first entry becomes readable, if there is one.
     std::optional<Clock::time_point> next_due() const;
     // The first entry, if it is due at now; it leaves the queue.
-    std::optional<Entry> take(Clock::time_point now);
+    [[nodiscard]] std::optional<Entry> take(Clock::time_point now);
     bool empty() const { return entries_.empty(); }
     std::size_t size() const { return entries_.size(); }
 
@@ -120,7 +120,7 @@ public:
 
     // The output report as written by the program; false when the write is to fail. The
     // answer, if any, goes into every open queue.
-    bool receive(std::span<const std::uint8_t> report);
+    [[nodiscard]] bool receive(std::span<const std::uint8_t> report);
     // True once the controller is unplugged: every read fails.
     bool unplugged() const { return unplugged_; }
 
