@@ -11,7 +11,8 @@ Runs the command with an emulated KT-NET controller: a USB HID device whose prod
 is "KT-NET CONTROLLER", found and opened through hidraw like the real one, answering as a
 controller with scales behind it. Exits with the command's exit status; with 65 when the
 controller saw a malformed report (each one is listed on standard error), 64 for a bad
-command line and 70 when the emulation could not be set up. The command starts with every
+command line and 70 when the emulation could not be set up or the scales could not be saved
+(the scales file then keeps what it held). The command starts with every
 signal at its default and none blocked; while it runs, ktnet-emu ignores SIGINT and SIGQUIT
 (a Ctrl+C at the terminal reaches the command, which decides) and saves the scales after it.
 

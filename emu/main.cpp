@@ -131,6 +131,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!umockdev_preloaded()) return restart_under_umockdev(argv);
+    // A write over the file-size limit, or to a console that has gone, fails and is reported
+    // instead of killing the emulator before it has saved the scales. The command starts with
+    // every signal at its default all the same.
+    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
 
     sim::SimulatedController controller;
     std::string error;

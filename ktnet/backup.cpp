@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "cli/exit_status.hpp"
-#include "cli/text_file.hpp"
+#include "cli/replaced_file.hpp"
 #include "plu_files.hpp"
 #include "progress.hpp"
 #include "shop_file.hpp"
@@ -28,34 +28,13 @@ struct ScaleResult {
     bool ok = false;
 };
 
-// Writes the lines under the temporary name, then renames them into place. False, with the
-// temporary file gone, when either step fails.
+// The lines as one text, written under a temporary name and renamed into place.
 bool store_backup(const std::filesystem::path& final_path, const std::vector<FormattedLine>& lines,
                   std::string& why) {
-    std::filesystem::path partial = final_path;
-    partial += ".partial";
-    std::error_code ec;
-    // A leftover from a killed run, or anything planted there, is removed, never followed.
-    std::filesystem::remove(partial, ec);
     std::vector<std::uint8_t> text;
     text.reserve(lines.size() * formatted_line_length);
     for (const FormattedLine& line : lines) text.insert(text.end(), line.begin(), line.end());
-    // The user never typed this name: a regular file only, never through a symbolic link.
-    auto file = LockedFile::open_result_file(partial, LockedFile::Contents::emptied);
-    FileStatus written = file ? TextWriter(std::move(*file)).write(text) : FileStatus(file.error());
-    if (!written) {
-        why = fmt::format("cannot write {}: {}", partial.string(), written.error().reason);
-        std::filesystem::remove(partial, ec);
-        return false;
-    }
-    std::filesystem::rename(partial, final_path, ec);
-    if (ec) {
-        why = fmt::format("cannot rename {} to {}: {}", partial.string(), final_path.string(),
-                          ec.message());
-        std::filesystem::remove(partial, ec);
-        return false;
-    }
-    return true;
+    return replace_file(final_path, text, why);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/replaced_file.hpp"
 #include "cli/text_file.hpp"
 #include "link/little_endian.hpp"
 
@@ -101,23 +102,15 @@ bool load_scales(const std::filesystem::path& path, SimulatedController& control
 
 bool save_scales(const std::filesystem::path& path, const SimulatedController& controller,
                  std::string& error) {
-    auto file = LockedFile::open_for_writing(path, LockedFile::Contents::emptied);
-    if (!file) {
-        error = "cannot write " + path.string();
-        return false;
-    }
-    TextWriter writer(std::move(*file));
+    std::vector<std::uint8_t> text;
     for (const auto& [id, scale] : controller.scales()) {
         for (const auto& [plu, body] : scale.records) {
-            FormattedLine line = scale_file_line(id, body);
-            // The writer turns the line's LF into CR LF, as the reader's files have it.
-            if (!writer.write(line)) {
-                error = "cannot write " + path.string();
-                return false;
-            }
+            const FormattedLine line = scale_file_line(id, body);
+            text.insert(text.end(), line.begin(), line.end());
         }
     }
-    return true;
+    // Whole or not at all: the scales' memory survives a failed or killed save.
+    return replace_file(path, text, error);
 }
 
 }  // namespace ktnet::sim

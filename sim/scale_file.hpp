@@ -20,7 +20,8 @@ namespace ktnet::sim {
 [[nodiscard]] bool load_scales(const std::filesystem::path& path, SimulatedController& controller,
                                std::string& error);
 
-// Writes every record of every scale, ordered by scale and PLU number.
+// Writes every record of every scale, ordered by scale and PLU number. The file is replaced
+// whole; when that fails it keeps what it held, and error says why.
 [[nodiscard]] bool save_scales(const std::filesystem::path& path,
                                const SimulatedController& controller, std::string& error);
 

@@ -21,8 +21,8 @@ struct EnvironmentCase {
 };
 
 // What every script may use. $DEFAULTS starts the program with SIGPIPE and SIGXFSZ at their
-// defaults, whatever it inherits (ktnet-emu ignores SIGPIPE for its
-// command), so that only the program's own handling can keep it alive.
+// defaults, whatever the test runner hands down, so that only the program's own handling can
+// keep it alive.
 std::string with_preamble(const std::string& script) {
     return std::string("RDK='") + RDK_PATH + "' LDK='" + LDK_PATH + "' EMU='" + KTNET_EMU_PATH +
            "'\n"
@@ -153,6 +153,14 @@ INSTANTIATE_TEST_SUITE_P(
             .exit_status = 4,
             .output = rdk_ok + found + "******\nblad zapisu pliku wyjsciowego",
             .after = {{"out.txt", empty_records(6)}}},
+        // The emulator's own save of 9 lines of 143 bytes goes over the limit: the scales'
+        // memory stays as it was.
+        EnvironmentCase{.what = "emu_file_size_limit",
+                        .before = {{"scales.txt", item_lines(9)}},
+                        .script = "$DEFAULTS prlimit --fsize=1000 \"$EMU\" --scales scales.txt -- "
+                                  "true",
+                        .exit_status = 70,
+                        .after = {{"scales.txt", item_lines(9)}}},
         // 100 bytes hold three result lines of 31.
         EnvironmentCase{.what = "ldk_file_size_limit",
                         .before = {{"in.txt", item_lines(5)}},
