@@ -74,16 +74,16 @@ int run_backup(const BackupOptions& options, ShopEnvironment& env, std::ostream&
     }
 
     const auto today = env.now();
-    const std::size_t total = range->last - range->first + 1;
+    const std::vector<std::uint32_t> plus = plu_range(range->first, range->last);
     std::vector<ScaleResult> results;
     Progress progress(err, env.error_is_terminal, "ktnet backup");
     for (const ScaleAddress& scale : chosen.scales) {
         ScaleResult r{scale};
         r.file = backup_path(*dir, scale, today);
-        progress.start(shop.shop->label(scale), total);
+        progress.start(shop.shop->label(scale), plus.size());
         const auto started = Clock::now();
-        const RangeRead read = read_range(*connection, scale, range->first, range->last,
-                                          [&](std::size_t n) { progress.step(n); });
+        const ScaleRead read =
+            read_records(*connection, scale, plus, [&](std::size_t n) { progress.step(n); });
         r.records = read.records.size();
         if (read.complete) {
             std::vector<FormattedLine> lines;

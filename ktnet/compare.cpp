@@ -8,6 +8,7 @@
 #include <ostream>
 #include <set>
 
+#include "cli/exit_status.hpp"
 #include "plu/line_check.hpp"
 #include "plu/plu_line.hpp"
 #include "plu_files.hpp"
@@ -271,20 +272,17 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
             if (!scales[i]) continue;
             const std::string label = shop.shop->label(*scales[i]);
             progress.start(label, ask.size());
-            std::vector<RecordFrame> records;
-            records.reserve(ask.size());
-            for (const std::uint32_t plu : ask) {
-                const RecordAnswer got = connection->session().read_record(*scales[i], plu);
-                if (!got.answer.accepted()) {
-                    progress.finish("failed");
-                    return fail(
-                        fmt::format("{}: PLU {}: {}", label, plu, describe_failure(got.answer)));
-                }
-                records.push_back(got.record);
-                progress.step(records.size());
+            const ScaleRead read = read_records(*connection, *scales[i], ask,
+                                                [&](std::size_t n) { progress.step(n); });
+            if (!read.complete) {
+                progress.finish("failed");
+                if (const int signal = connection->stop_signal())
+                    return exit_status::stopped_by(signal);
+                return fail(fmt::format("{}: PLU {}: {}", label, read.failure.plu_asked,
+                                        describe_failure(read.failure)));
             }
             progress.finish("read");
-            sources[i] = scale_source(label, records);
+            sources[i] = scale_source(label, read.records);
         }
     }
 
@@ -332,7 +330,8 @@ void add_compare(CLI::App& app, Command& chosen, ShopEnvironment& env) {
         "Two differences any copy through a PLU file makes are shown apart, as known, and do "
         "not make the sources differ: byte 36 (in no line; a copy stores 0) between two scales, "
         "and columns 118-119 (written as a decimal number, loaded as BCD). Exit status: 0 "
-        "equal, 1 different, 2 trouble, 5 the controller is held by another run.");
+        "equal, 1 different, 2 trouble, 5 the controller is held by another run, 128+N stopped "
+        "by signal N.");
     sub->callback([options, &chosen, &env] {
         chosen = [options, &env](std::ostream& out, std::ostream& err) {
             return run_compare(*options, env, out, err);

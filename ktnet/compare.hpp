@@ -78,7 +78,7 @@ CompareSource scale_source(std::string label, const std::vector<RecordFrame>& re
 // in B; known differences), then each differing PLU with its fields; or one JSON document with
 // --json. Returns 0 when every pair is equal, 1 when one differs, 2 for trouble (a bad command
 // line, a file that cannot be read or holds a line that breaks the rules, a scale that cannot
-// be read), 5 when another run holds the controller.
+// be read), 5 when another run holds the controller, 128+N when signal N stopped it.
 int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostream& out,
                 std::ostream& err);
 

@@ -46,14 +46,15 @@ int read_scale_lines(const ExportOptions& options, const ScaleAddress& scale,
         return status;
     }
     Progress progress(err, env.error_is_terminal, "ktnet export");
-    progress.start(label, range->last - range->first + 1);
-    const RangeRead read = read_range(*connection, scale, range->first, range->last,
-                                      [&](std::size_t n) { progress.step(n); });
+    const std::vector<std::uint32_t> plus = plu_range(range->first, range->last);
+    progress.start(label, plus.size());
+    const ScaleRead read =
+        read_records(*connection, scale, plus, [&](std::size_t n) { progress.step(n); });
     if (!read.complete) {
         progress.finish("failed");
         if (const int signal = connection->stop_signal()) return exit_status::stopped_by(signal);
-        err << fmt::format("ktnet export: {}: PLU {}: {}\n", label,
-                           range->first + read.records.size(), describe_failure(read.failure));
+        err << fmt::format("ktnet export: {}: PLU {}: {}\n", label, read.failure.plu_asked,
+                           describe_failure(read.failure));
         return ktnet_status::trouble;
     }
     progress.finish("read");

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <numeric>
 
 #include "cli/diagnostics.hpp"
 #include "command.hpp"
@@ -52,11 +53,14 @@ std::unique_ptr<Connection> Connection::open(ShopEnvironment& env,
                                                       std::move(session), std::move(stop_signal)));
 }
 
-RangeRead read_range(Connection& connection, const ScaleAddress& scale, std::uint32_t first,
-                     std::uint32_t last, const std::function<void(std::size_t)>& step) {
-    RangeRead result;
-    result.records.reserve(last - first + 1);
-    for (std::uint32_t plu = first; plu <= last; ++plu) {
+ScaleRead read_records(Connection& connection, const ScaleAddress& scale,
+                       std::span<const std::uint32_t> plus,
+                       const std::function<void(std::size_t)>& step) {
+    ScaleRead result;
+    result.records.reserve(plus.size());
+    for (const std::uint32_t plu : plus) {
+        // A signal is honoured between records too: a scale that answers every request at once
+        // would otherwise keep the run going to the last PLU.
         if (connection.stop_signal() != 0) {
             result.failure.verdict = Answer::Verdict::interrupted;
             result.failure.fault = AnswerFault::interrupted;
@@ -73,6 +77,12 @@ RangeRead read_range(Connection& connection, const ScaleAddress& scale, std::uin
     }
     result.complete = true;
     return result;
+}
+
+std::vector<std::uint32_t> plu_range(std::uint32_t first, std::uint32_t last) {
+    std::vector<std::uint32_t> plus(last - first + 1);
+    std::iota(plus.begin(), plus.end(), first);
+    return plus;
 }
 
 std::string describe_failure(const Answer& answer) {

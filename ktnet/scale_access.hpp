@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,17 +62,21 @@ private:
     std::function<int()> stop_signal_;
 };
 
-struct RangeRead {
+struct ScaleRead {
     std::vector<RecordFrame> records;  // one per PLU read, in order
     Answer failure{};                  // the answer that ended the read early, if it did
     bool complete = false;
 };
 
-// Reads PLUs first to last from one scale, one request after another, stopping at the first
-// PLU that gets no valid answer or when the run is asked to stop. step(n) follows each record.
-[[nodiscard]] RangeRead read_range(Connection& connection, const ScaleAddress& scale,
-                                   std::uint32_t first, std::uint32_t last,
-                                   const std::function<void(std::size_t)>& step);
+// Reads the PLUs from one scale in the order given, one request after another, stopping at the
+// first PLU that gets no valid answer or when the run is asked to stop (failure then says
+// interrupted). step(n) follows each record.
+[[nodiscard]] ScaleRead read_records(Connection& connection, const ScaleAddress& scale,
+                                     std::span<const std::uint32_t> plus,
+                                     const std::function<void(std::size_t)>& step);
+
+// The PLU numbers first to last.
+std::vector<std::uint32_t> plu_range(std::uint32_t first, std::uint32_t last);
 
 // "no answer within the time-out", with the system's reason when there is one.
 std::string describe_failure(const Answer& answer);

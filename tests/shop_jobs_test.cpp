@@ -357,5 +357,32 @@ TEST_F(Shop, ExportOfAScaleIsTheExportOfItsRecordsFile) {
     EXPECT_EQ(controller.exchanges(), 21u);  // the opening, then one read a record
 }
 
+// A signal that arrives while a scale answers every request at once ends the read before the
+// next request, whichever command reads, with the status of the signal.
+TEST_F(Shop, SignalBetweenRecordsEndsEveryReadOfAScale) {
+    fill("1S1", 40, 7);
+    write_bytes(dir / "deli.txt", plu_file("1S1"));
+    constexpr std::size_t signalled_after = 5;  // exchanges, the opening one included
+    env.context.stop_signal = [this] { return controller.exchanges() >= signalled_after ? 2 : 0; };
+    ExportOptions exported{.source = "deli", .output = (dir / "deli.csv").string()};
+    exported.plu = "1-40";
+    exported.device = device();
+    const std::function<Outcome()> reads[] = {
+        [&] {
+            return run(run_backup, BackupOptions{"deli", "1-40", dir.path().string(), device()});
+        },
+        [&] { return run(run_export, exported); },
+        [&] {
+            return run(run_compare,
+                       CompareOptions{{(dir / "deli.txt").string(), "deli"}, "1-40", device()});
+        },
+    };
+    for (const auto& read : reads) {
+        const std::size_t before = controller.exchanges();
+        EXPECT_EQ(read().status, 128 + 2);
+        EXPECT_LE(controller.exchanges() - before, signalled_after);
+    }
+}
+
 }  // namespace
 }  // namespace ktnet
