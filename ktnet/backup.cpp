@@ -65,13 +65,8 @@ int run_backup(const BackupOptions& options, ShopEnvironment& env, std::ostream&
         return fail(fmt::format("--dir {}: not a folder", options.dir));
 
     int status = ktnet_status::success;
-    std::string error;
-    auto connection =
-        Connection::open(env, std::chrono::milliseconds(options.device.timeout_ms), error, status);
-    if (!connection) {
-        err << "ktnet backup: " << error << '\n';
-        return status;
-    }
+    auto connection = Connection::open(env, options.device, "ktnet backup", err, status);
+    if (!connection) return status;
 
     const auto today = env.now();
     const std::vector<std::uint32_t> plus = plu_range(range->first, range->last);

@@ -260,13 +260,8 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
 
     if (std::any_of(scales.begin(), scales.end(), [](const auto& s) { return s; })) {
         int status = ktnet_status::success;
-        std::string error;
-        auto connection = Connection::open(
-            env, std::chrono::milliseconds(options.device.timeout_ms), error, status);
-        if (!connection) {
-            err << "ktnet compare: " << error << '\n';
-            return status;
-        }
+        auto connection = Connection::open(env, options.device, "ktnet compare", err, status);
+        if (!connection) return status;
         Progress progress(err, env.error_is_terminal, "ktnet compare");
         for (std::size_t i = 0; i < scales.size(); ++i) {
             if (!scales[i]) continue;

@@ -38,13 +38,8 @@ int read_scale_lines(const ExportOptions& options, const ScaleAddress& scale,
         return ktnet_status::trouble;
     }
     int status = ktnet_status::success;
-    std::string error;
-    auto connection =
-        Connection::open(env, std::chrono::milliseconds(options.device.timeout_ms), error, status);
-    if (!connection) {
-        err << "ktnet export: " << error << '\n';
-        return status;
-    }
+    auto connection = Connection::open(env, options.device, "ktnet export", err, status);
+    if (!connection) return status;
     Progress progress(err, env.error_is_terminal, "ktnet export");
     const std::vector<std::uint32_t> plus = plu_range(range->first, range->last);
     progress.start(label, plus.size());

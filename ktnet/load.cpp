@@ -207,13 +207,9 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
     }
     if (!confirmed(options, env, err, status)) return status;
 
+    auto connection = Connection::open(env, options.device, "ktnet load", err, status);
+    if (!connection) return status;
     std::string error;
-    auto connection =
-        Connection::open(env, std::chrono::milliseconds(options.device.timeout_ms), error, status);
-    if (!connection) {
-        err << "ktnet load: " << error << '\n';
-        return status;
-    }
     auto log = LogWriter::create(options.log, local_time(env.now(), "{:%Y%m%d-%H%M%S}"), error);
     if (!log) return fail(error + "; nothing sent");
     for (const LogEntry& e : carried) {

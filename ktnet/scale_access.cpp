@@ -20,33 +20,30 @@ void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
     if (json) sub.add_flag("--json", options.json, "machine-readable output for scripts");
 }
 
-std::unique_ptr<Connection> Connection::open(ShopEnvironment& env,
-                                             std::chrono::milliseconds timeout, std::string& error,
+std::unique_ptr<Connection> Connection::open(ShopEnvironment& env, const DeviceOptions& device,
+                                             std::string_view command, std::ostream& err,
                                              int& status) {
-    auto port = env.open_port ? env.open_port() : nullptr;
-    if (!port) {
-        error = "no HID port to reach a KT-NET controller through";
-        status = ktnet_status::trouble;
+    const auto refuse = [&](const std::string& why, int why_status) {
+        err << command << ": " << why << '\n';
+        status = why_status;
         return nullptr;
-    }
+    };
+    auto port = env.open_port ? env.open_port() : nullptr;
+    if (!port)
+        return refuse("no HID port to reach a KT-NET controller through", ktnet_status::trouble);
     // KTNET_TRACE=FILE: every report to and from the controller goes to FILE.
     auto traced = std::make_unique<TraceFromEnvironment>(*port, env.context.diagnose);
     auto stop_signal = env.context.stop_signal;
     auto session = std::make_unique<Session>(
-        traced->port(), SessionOptions{timeout, [stop_signal] { return stop_signal() != 0; }});
+        traced->port(), SessionOptions{std::chrono::milliseconds(device.timeout_ms),
+                                       [stop_signal] { return stop_signal() != 0; }});
     DiscoveryLog log;
     const Discovery found =
         session->find_controller([&log](const DiscoveryEvent& event) { log.record(event); });
-    if (found.result == Discovery::Result::held) {
-        error = log.held();
-        status = ktnet_status::controller_held;
-        return nullptr;
-    }
-    if (found.result == Discovery::Result::none) {
-        error = log.no_controller(found);
-        status = ktnet_status::trouble;
-        return nullptr;
-    }
+    if (found.result == Discovery::Result::held)
+        return refuse(log.held(), ktnet_status::controller_held);
+    if (found.result == Discovery::Result::none)
+        return refuse(log.no_controller(found), ktnet_status::trouble);
     // The opening frame's answer carries nothing the scales' work needs.
     (void)session->open_conversation();
     return std::unique_ptr<Connection>(new Connection(std::move(port), std::move(traced),

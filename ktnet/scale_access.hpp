@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/trace_from_environment.hpp"
@@ -38,11 +40,13 @@ void add_device_options(CLI::App& sub, DeviceOptions& options, bool json);
 
 class Connection {
 public:
-    // Finds and holds the controller and sends the opening frame. Nothing, with a message in
-    // error and the exit status in status, when there is no controller or another run holds it.
+    // Finds and holds the controller with the device options' time-out, and sends the opening
+    // frame. Nothing when there is no controller or another run holds it: the reason then goes
+    // to err after the command's name ("ktnet scan: ..."), and status holds the exit status.
     [[nodiscard]] static std::unique_ptr<Connection> open(ShopEnvironment& env,
-                                                          std::chrono::milliseconds timeout,
-                                                          std::string& error, int& status);
+                                                          const DeviceOptions& device,
+                                                          std::string_view command,
+                                                          std::ostream& err, int& status);
 
     Session& session() { return *session_; }
     // The signal that asked the run to stop, or 0.

@@ -47,13 +47,8 @@ int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out
         return ktnet_status::trouble;
     }
     int status = ktnet_status::success;
-    std::string error;
-    auto connection =
-        Connection::open(env, std::chrono::milliseconds(options.device.timeout_ms), error, status);
-    if (!connection) {
-        err << "ktnet scan: " << error << '\n';
-        return status;
-    }
+    auto connection = Connection::open(env, options.device, "ktnet scan", err, status);
+    if (!connection) return status;
 
     const std::vector<ScaleAddress> all = addresses(channels);
     std::vector<Found> found;
