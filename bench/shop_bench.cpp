@@ -22,17 +22,6 @@ using namespace ktnet;
 constexpr std::chrono::milliseconds link_floor{8};
 constexpr std::uint32_t records_per_scale = 200;
 
-class LentPort final : public HidPort {
-public:
-    explicit LentPort(HidPort& port) : port_(port) {}
-    PortResult<std::unique_ptr<HidInterfaceList>> list_interfaces() override {
-        return port_.list_interfaces();
-    }
-
-private:
-    HidPort& port_;
-};
-
 class Folder {
 public:
     explicit Folder(const char* name) : path_(std::filesystem::temp_directory_path() / name) {
@@ -89,7 +78,7 @@ struct Shop {
             }
         }
         controller.set_latency(link_floor);
-        env.open_port = [this] { return std::make_unique<LentPort>(port); };
+        env.open_port = [this] { return std::make_unique<sim::SimPort>(port); };
     }
     std::string scales(unsigned n) const { return n == 1 ? "1S1" : "1S1-" + std::to_string(n); }
 

@@ -26,6 +26,8 @@ struct SimHidDevice {
     std::shared_ptr<ClaimState> claim = std::make_shared<ClaimState>();
 };
 
+// A copy lists the same devices and shares their claims, controllers and open count, so a test
+// can hand each run a port of its own and still see what the runs did.
 class SimPort final : public HidPort {
 public:
     std::vector<SimHidDevice> devices;

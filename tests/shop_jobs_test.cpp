@@ -25,18 +25,6 @@ using testing::read_bytes;
 using testing::ScratchDir;
 using testing::write_bytes;
 
-// The test's own port, lent to each run.
-class LentPort final : public HidPort {
-public:
-    explicit LentPort(HidPort& port) : port_(port) {}
-    PortResult<std::unique_ptr<HidInterfaceList>> list_interfaces() override {
-        return port_.list_interfaces();
-    }
-
-private:
-    HidPort& port_;
-};
-
 struct Outcome {
     int status;
     std::string out, err;
@@ -54,7 +42,7 @@ protected:
             controller.add_scale(address(std::string_view(s).substr(0, 3)));
         }
         write_bytes(dir / "shop", text);
-        env.open_port = [this] { return std::make_unique<LentPort>(port); };
+        env.open_port = [this] { return std::make_unique<sim::SimPort>(port); };
         env.now = [] {
             return std::chrono::system_clock::time_point(std::chrono::hours(24 * 20000));
         };
