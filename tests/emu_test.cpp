@@ -148,12 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"wrong-plu", 0, 3, 0, 3}, FaultCase{"bad-checksum", 0, 3, 0, 3},
                       // Carried out, never answered: given up after the 10 s wait.
                       FaultCase{"stall", 2, 1, 2, 2}),
-    [](const auto& p) {
-        std::string name = p.param.fault;
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
+    [](const auto& p) { return testing::test_name(p.param.fault); });
 
 struct QuirkCase {
     std::string quirk;

@@ -4,6 +4,8 @@
 
 #include <tuple>
 
+#include "test_support.hpp"
+
 namespace ktnet {
 namespace {
 
@@ -78,12 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
             "name holding 0x1A", line(1, 30, "\x1A") + line(2), {{1, 30, K::end_of_file_mark}}},
         CheckCase{
             "end mark before a line", line(1) + "\x1A" + line(2), {{2, 0, K::end_of_file_mark}}}),
-    [](const auto& p) {
-        std::string name = p.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
+    [](const auto& p) { return testing::test_name(p.param.what); });
 
 }  // namespace
 }  // namespace ktnet

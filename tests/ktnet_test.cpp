@@ -193,12 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "row 2, column B: a quoted value is never closed"},
         RefusalCase{"text after a closing quote", csv_with("name", "\"BREAD\"x"),
                     "row 2, column B: a closing quote must be followed"}),
-    [](const auto& p) {
-        std::string name = p.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
+    [](const auto& p) { return testing::test_name(p.param.what); });
 
 TEST(Ktnet, FillZeroTakesMissingSettingColumnsAsZero) {
     ScratchDir dir;
@@ -263,12 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {.source = "in.txt", .code_page = "936"},
                                  2,
                                  "not a single-byte code page"}),
-    [](const auto& p) {
-        std::string name = p.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
+    [](const auto& p) { return testing::test_name(p.param.what); });
 
 TEST(Ktnet, CheckReportsAsJsonWithTheStatusOfTheWorstFile) {
     ScratchDir dir;

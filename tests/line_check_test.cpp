@@ -69,12 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"columns past 139 are never read", std::string(reader_line) + "ZZ", nullptr},
         RuleCase{"UTF-8 name shifts the line", shifted_by_utf8(),
                  "column 41 holds ' ' where a digit belongs"}),
-    [](const auto& p) {
-        std::string name = p.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
+    [](const auto& p) { return testing::test_name(p.param.what); });
 
 // Every line the reader writes passes, whatever its record's bytes.
 TEST(LineCheck, EveryReaderLinePasses) {

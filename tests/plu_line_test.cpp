@@ -103,12 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"digit 0xDA is a LF", 74, 0xDA, 139, "\n", 0xDA},
                       FieldCase{"digit 0xEA is 0x1A", 52, 0xEA, 86, "\x1A", 0xEA},
                       FieldCase{"byte 36 is never shown", 36, 0x99, 48, "x", 0}),
-    [](const auto& p) {
-        std::string name = p.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
+    [](const auto& p) { return testing::test_name(p.param.what); });
 
 TEST(PluLine, PluNumberShowsSixDigitsAndReadsBack) {
     std::array<std::uint8_t, record_frame_length> record{};

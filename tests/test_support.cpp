@@ -1,6 +1,7 @@
 #include "test_support.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -60,6 +61,13 @@ FrameBuffer frame_of(std::initializer_list<std::uint8_t> bytes) {
 
 ScaleAddress address(std::string_view text) {
     return ScaleAddress::parse(text).value();
+}
+
+std::string test_name(std::string_view description) {
+    std::string name(description);
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }
 
 std::string as_string(std::span<const std::uint8_t> bytes) {

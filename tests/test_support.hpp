@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/frame.hpp"
@@ -41,6 +42,10 @@ void make_transferable(sim::RecordBody& body);
 FrameBuffer frame_of(std::initializer_list<std::uint8_t> bytes);
 
 std::string as_string(std::span<const std::uint8_t> bytes);
+
+// A case's description as a GoogleTest name: every character other than a letter or a digit
+// becomes '_'.
+std::string test_name(std::string_view description);
 
 // A scale written as "1S1"; the text must be valid.
 ScaleAddress address(std::string_view text);
