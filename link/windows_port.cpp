@@ -119,12 +119,12 @@ public:
     PortStatus write_report(std::span<const std::uint8_t, report_size> report) override {
         if (held_) return *held_;
         OVERLAPPED overlapped = fresh_overlapped();
-        if (!calls_.write_file(device_.get(), report.data(), report_size, nullptr, &overlapped)) {
-            if (auto started = started_in_background(); !started) return started.error();
-            const auto finished = finish(overlapped, wait_milliseconds(report_write_timeout));
-            if (!finished) return finished.error();
-            if (*finished == Finish::cancelled) return windows_error(calls_, ERROR_TIMEOUT);
-        }
+        const BOOL at_once =
+            calls_.write_file(device_.get(), report.data(), report_size, nullptr, &overlapped);
+        const auto finished =
+            complete(at_once, overlapped, wait_milliseconds(report_write_timeout));
+        if (!finished) return finished.error();
+        if (*finished == Finish::cancelled) return windows_error(calls_, ERROR_TIMEOUT);
         return Done{};
     }
 
@@ -132,12 +132,11 @@ public:
                                         std::chrono::milliseconds timeout) override {
         if (held_) return *held_;
         OVERLAPPED overlapped = fresh_overlapped();
-        if (!calls_.read_file(device_.get(), report.data(), report_size, nullptr, &overlapped)) {
-            if (auto started = started_in_background(); !started) return started.error();
-            const auto finished = finish(overlapped, wait_milliseconds(timeout));
-            if (!finished) return finished.error();
-            if (*finished == Finish::cancelled) return ReadOutcome::timed_out;
-        }
+        const BOOL at_once =
+            calls_.read_file(device_.get(), report.data(), report_size, nullptr, &overlapped);
+        const auto finished = complete(at_once, overlapped, wait_milliseconds(timeout));
+        if (!finished) return finished.error();
+        if (*finished == Finish::cancelled) return ReadOutcome::timed_out;
         return ReadOutcome::received;
     }
 
@@ -150,11 +149,13 @@ private:
         return overlapped;
     }
 
-    // After a ReadFile or WriteFile that said FALSE: whether it runs on in the background.
-    PortStatus started_in_background() {
+    // After a ReadFile or WriteFile: done when it said TRUE, failed unless it runs on in the
+    // background, and then finished within the time given.
+    PortResult<Finish> complete(BOOL at_once, OVERLAPPED& overlapped, DWORD milliseconds) {
+        if (at_once) return Finish::completed;
         const DWORD code = calls_.get_last_error();
         if (code != ERROR_IO_PENDING) return windows_error(calls_, code);
-        return Done{};
+        return finish(overlapped, milliseconds);
     }
 
     // Waits up to the time given for a transfer running in the background. One still running
