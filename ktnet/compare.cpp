@@ -50,16 +50,8 @@ std::optional<CompareSource> file_source(std::string label, const std::vector<st
     const PluField& f65 = plu_fields[byte65_field];
     for (std::size_t n = 1; n <= lines.size(); ++n) {
         const std::string& text = lines[n - 1];
-        std::string problem;
-        if (text.empty() || text[0] == '\0') {
-            problem = "an empty line";
-        } else if (text.size() > max_line_length) {
-            problem = fmt::format("{} characters, more than {}", text.size(), max_line_length);
-        } else if (const auto fault = find_number_column_fault(text)) {
-            problem = describe(*fault);
-        }
-        if (!problem.empty()) {
-            error = fmt::format("{}:{}: {} (ktnet check tells more)", source.label, n, problem);
+        if (const auto problem = find_line_refusal(text)) {
+            error = fmt::format("{}:{}: {} (ktnet check tells more)", source.label, n, *problem);
             return std::nullopt;
         }
         CompareSource::Entry entry;

@@ -94,18 +94,9 @@ std::optional<std::vector<Selected>> select_lines(const LoadOptions& options,
     std::size_t problems = 0;
     for (std::size_t n = first; n <= last; ++n) {
         const std::string& text = lines[n - 1];
-        std::string problem;
-        if (text.empty() || text[0] == '\0') {
-            problem = "an empty line, which the loader cannot read";
-        } else if (text.size() > max_line_length) {
-            problem = fmt::format("{} characters, more than the {} a line may hold", text.size(),
-                                  max_line_length);
-        } else if (const auto fault = find_number_column_fault(text)) {
-            problem = describe(*fault);
-        }
-        if (!problem.empty()) {
+        if (const auto problem = find_line_refusal(text)) {
             // A line with a problem is reported whatever --plu says: its PLU cannot be trusted.
-            err << fmt::format("ktnet load: {}:{}: {}\n", options.file, n, problem);
+            err << fmt::format("ktnet load: {}:{}: {}\n", options.file, n, *problem);
             ++problems;
             continue;
         }

@@ -56,11 +56,7 @@ std::string padded_columns(std::string_view line) {
 // The row of one line, or the reason it has none.
 std::optional<std::string> export_row(std::string_view line, const CodePage& code_page,
                                       std::vector<std::string>& row) {
-    if (line.empty()) return "the line is empty";
-    if (line.front() == '\0') return "the line begins with a NUL byte";
-    if (line.size() > max_line_length)
-        return fmt::format("the line is {} characters long, over 142", line.size());
-    if (const auto fault = find_number_column_fault(line)) return describe(*fault);
+    if (auto refusal = find_line_refusal(line)) return refusal;
 
     const std::string columns = padded_columns(line);
     row.clear();

@@ -78,6 +78,17 @@ std::string describe(const NumberColumnFault& fault) {
                  " where ", fault.expected, " belongs"});
 }
 
+std::optional<std::string> find_line_refusal(std::string_view line) {
+    if (line.empty()) return "the line is empty";
+    if (line.front() == '\0') return "the line begins with a NUL byte";
+    if (line.size() > max_line_length) {
+        return join({"the line is ", std::to_string(line.size()), " characters long, over ",
+                     std::to_string(max_line_length)});
+    }
+    if (const auto fault = find_number_column_fault(line)) return describe(*fault);
+    return std::nullopt;
+}
+
 std::uint32_t plu_number_of_line(std::string_view line) {
     const PluField& f = plu_fields.front();
     std::uint32_t v = 0;

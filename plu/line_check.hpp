@@ -76,6 +76,11 @@ struct NumberColumnFault {
 // One English phrase for a message: "column 41 holds ' ' where a digit belongs".
 std::string describe(const NumberColumnFault& fault);
 
+// Why the loader would refuse a line (as read, without its LF), in one English phrase, or
+// nothing: the line is empty, begins with a NUL byte, is longer than 142 characters, or breaks
+// a number column's rule.
+[[nodiscard]] std::optional<std::string> find_line_refusal(std::string_view line);
+
 // A byte as messages show it: 'A' for printable ASCII, 0xC5 otherwise.
 std::string show_byte(std::uint8_t b);
 // A byte in hexadecimal: 0x42.

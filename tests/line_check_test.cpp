@@ -26,15 +26,15 @@ struct RuleCase {
     const char* fault;  // nullptr: accepted
 };
 
-class NumberColumnRule : public ::testing::TestWithParam<RuleCase> {};
+class LoadableLine : public ::testing::TestWithParam<RuleCase> {};
 
-TEST_P(NumberColumnRule, RefusesOnlyWhatTheReaderNeverWrites) {
-    const auto fault = find_number_column_fault(GetParam().line);
+TEST_P(LoadableLine, RefusesOnlyWhatTheReaderNeverWrites) {
+    const auto refusal = find_line_refusal(GetParam().line);
     if (GetParam().fault == nullptr) {
-        EXPECT_FALSE(fault) << describe(*fault);
+        EXPECT_FALSE(refusal) << *refusal;
     } else {
-        ASSERT_TRUE(fault);
-        EXPECT_EQ(describe(*fault), GetParam().fault);
+        ASSERT_TRUE(refusal);
+        EXPECT_EQ(*refusal, GetParam().fault);
     }
 }
 
@@ -46,8 +46,12 @@ std::string shifted_by_utf8() {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    LineCheck, NumberColumnRule,
+    LineCheck, LoadableLine,
     ::testing::Values(
+        RuleCase{"empty line", "", "the line is empty"},
+        RuleCase{"NUL first", std::string(1, '\0') + "S 01", "the line begins with a NUL byte"},
+        RuleCase{"143 characters", std::string(reader_line) + "ZZZ",
+                 "the line is 143 characters long, over 142"},
         RuleCase{"reader line with its CR", std::string(reader_line) + "\r", nullptr},
         RuleCase{"short line", "1 S 01 xx000042 BREAD", nullptr},
         RuleCase{"space in a BCD column", with(41, " "),
