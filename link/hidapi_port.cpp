@@ -21,12 +21,6 @@ namespace {
 // faces a device that never stops sending, and stops anyway.
 constexpr int max_discarded_reports = 256;
 
-std::string narrow(const wchar_t* text) {
-    std::string out;
-    for (; text && *text; ++text) out += (*text >= 0x20 && *text < 0x7F) ? char(*text) : '?';
-    return out;
-}
-
 PortError::Kind kind_of(int code) {
     switch (code) {
         case EACCES:
@@ -45,7 +39,8 @@ PortError::Kind kind_of(int code) {
 
 // hidapi keeps the reason as text; errno, taken right after the failed call, gives the kind.
 PortError library_error(const HidapiCalls& calls, hid_device* device, int code) {
-    return {kind_of(code), code, narrow(calls.error(device))};
+    const wchar_t* text = calls.error(device);
+    return {kind_of(code), code, printable_ascii(text ? text : L"")};
 }
 
 // Holds an exclusive lock on the device node for as long as it lives. hidapi does not give

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -19,6 +20,14 @@ struct PortError {
     int system_code = 0;  // errno or GetLastError(); 0 when the system gave none
     std::string message;  // the system's or the library's own words
 };
+
+// A wide text of the system or a library (hidapi's reasons, product strings) as a message can
+// show it whatever the locale: printable ASCII, every other character as '?'.
+inline std::string printable_ascii(std::wstring_view text) {
+    std::string out;
+    for (const wchar_t c : text) out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    return out;
+}
 
 // A value, or the reason there is none.
 template <typename T>

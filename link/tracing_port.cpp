@@ -113,10 +113,7 @@ public:
             return device;
         }
         const auto product = (*device)->product_string();
-        std::string shown;
-        for (const wchar_t c : product.value_or(L"?"))
-            shown += c >= 0x20 && c < 0x7F ? char(c) : '?';
-        note(trace_, "open " + path + ": \"" + shown + "\"");
+        note(trace_, "open " + path + ": \"" + printable_ascii(product.value_or(L"?")) + "\"");
         return std::unique_ptr<HidDevice>(
             std::make_unique<TracingDevice>(std::move(*device), trace_, path));
     }
