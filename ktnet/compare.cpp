@@ -8,7 +8,6 @@
 #include <ostream>
 #include <set>
 
-#include "cli/exit_status.hpp"
 #include "plu/line_check.hpp"
 #include "plu/plu_line.hpp"
 #include "plu_files.hpp"
@@ -221,12 +220,8 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
     std::set<std::uint32_t> file_plus;
     for (std::size_t i = 0; i < options.sources.size(); ++i) {
         const std::string& name = options.sources[i];
-        const ScaleSelection as_scale = select_scales(name, *shop.shop);
-        if (as_scale.error.empty() && as_scale.scales.size() == 1 && name.find(',') == name.npos &&
-            name.find('-') == name.npos) {
-            scales[i] = as_scale.scales.front();
-            continue;
-        }
+        scales[i] = single_scale(name, *shop.shop);
+        if (scales[i]) continue;
         const auto lines = read_plu_lines(name);
         if (!lines) return fail(fmt::format("cannot read {}: {}", name, lines.error().reason));
         std::string error;
@@ -241,13 +236,13 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
     }
     std::vector<std::uint32_t> ask;
     if (range) {
-        for (std::uint32_t p = range->first; p <= range->last; ++p) ask.push_back(p);
+        ask = plu_range(range->first, range->last);
     } else if (std::any_of(sources.begin(), sources.end(), [](const auto& s) { return s; })) {
         // A request carries 16 bits of the PLU number.
         for (const std::uint32_t p : file_plus)
             if (p <= 0xFFFF) ask.push_back(p);
     } else {
-        for (std::uint32_t p = 1; p <= 10000; ++p) ask.push_back(p);
+        ask = plu_range(1, 10000);
     }
 
     if (std::any_of(scales.begin(), scales.end(), [](const auto& s) { return s; })) {
@@ -258,18 +253,10 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
         for (std::size_t i = 0; i < scales.size(); ++i) {
             if (!scales[i]) continue;
             const std::string label = shop.shop->label(*scales[i]);
-            progress.start(label, ask.size());
-            const ScaleRead read = read_records(*connection, *scales[i], ask,
-                                                [&](std::size_t n) { progress.step(n); });
-            if (!read.complete) {
-                progress.finish("failed");
-                if (const int signal = connection->stop_signal())
-                    return exit_status::stopped_by(signal);
-                return fail(fmt::format("{}: PLU {}: {}", label, read.failure.plu_asked,
-                                        describe_failure(read.failure)));
-            }
-            progress.finish("read");
-            sources[i] = scale_source(label, read.records);
+            const auto records = read_whole_scale(*connection, *scales[i], label, ask, progress,
+                                                  "ktnet compare", err, status);
+            if (!records) return status;
+            sources[i] = scale_source(label, *records);
         }
     }
 

@@ -6,7 +6,6 @@
 #include <memory>
 #include <ostream>
 
-#include "cli/exit_status.hpp"
 #include "link/scale_address.hpp"
 #include "options_common.hpp"
 #include "plu/plu_line.hpp"
@@ -18,14 +17,6 @@
 namespace ktnet {
 
 namespace {
-
-// The source named as one scale (an address, or a name from the shop file), if it is one.
-std::optional<ScaleAddress> scale_named(const std::string& source, const Shop& shop) {
-    if (source.find_first_of(",-") != std::string::npos) return std::nullopt;
-    const ScaleSelection selection = select_scales(source, shop);
-    if (!selection.error.empty() || selection.scales.size() != 1) return std::nullopt;
-    return selection.scales.front();
-}
 
 // A scale's records over a range, as the lines a file of them holds (140 columns and the CR).
 int read_scale_lines(const ExportOptions& options, const ScaleAddress& scale,
@@ -41,19 +32,11 @@ int read_scale_lines(const ExportOptions& options, const ScaleAddress& scale,
     auto connection = Connection::open(env, options.device, "ktnet export", err, status);
     if (!connection) return status;
     Progress progress(err, env.error_is_terminal, "ktnet export");
-    const std::vector<std::uint32_t> plus = plu_range(range->first, range->last);
-    progress.start(label, plus.size());
-    const ScaleRead read =
-        read_records(*connection, scale, plus, [&](std::size_t n) { progress.step(n); });
-    if (!read.complete) {
-        progress.finish("failed");
-        if (const int signal = connection->stop_signal()) return exit_status::stopped_by(signal);
-        err << fmt::format("ktnet export: {}: PLU {}: {}\n", label, read.failure.plu_asked,
-                           describe_failure(read.failure));
-        return ktnet_status::trouble;
-    }
-    progress.finish("read");
-    for (const RecordFrame& record : read.records) {
+    const auto records =
+        read_whole_scale(*connection, scale, label, plu_range(range->first, range->last), progress,
+                         "ktnet export", err, status);
+    if (!records) return status;
+    for (const RecordFrame& record : *records) {
         const FormattedLine line = format_line(scale, record);
         lines.emplace_back(line.begin(), line.end() - 1);  // as a file gives it: without the LF
     }
@@ -72,7 +55,7 @@ int run_export(const ExportOptions& options, ShopEnvironment& env, std::ostream&
         return ktnet_status::trouble;
     }
     FileResult<std::vector<std::string>> lines = std::vector<std::string>{};
-    if (const auto scale = scale_named(options.source, *shop.shop)) {
+    if (const auto scale = single_scale(options.source, *shop.shop)) {
         const int read =
             read_scale_lines(options, *scale, shop.shop->label(*scale), env, err, *lines);
         if (read != ktnet_status::success) return read;

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "cli/diagnostics.hpp"
+#include "cli/exit_status.hpp"
 #include "command.hpp"
 
 namespace ktnet {
@@ -74,6 +75,28 @@ ScaleRead read_records(Connection& connection, const ScaleAddress& scale,
     }
     result.complete = true;
     return result;
+}
+
+std::optional<std::vector<RecordFrame>> read_whole_scale(
+    Connection& connection, const ScaleAddress& scale, const std::string& label,
+    std::span<const std::uint32_t> plus, Progress& progress, std::string_view command,
+    std::ostream& err, int& status) {
+    progress.start(label, plus.size());
+    ScaleRead read =
+        read_records(connection, scale, plus, [&](std::size_t n) { progress.step(n); });
+    if (read.complete) {
+        progress.finish("read");
+        return std::move(read.records);
+    }
+    progress.finish("failed");
+    if (const int signal = connection.stop_signal()) {
+        status = exit_status::stopped_by(signal);
+    } else {
+        err << fmt::format("{}: {}: PLU {}: {}\n", command, label, read.failure.plu_asked,
+                           describe_failure(read.failure));
+        status = ktnet_status::trouble;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::uint32_t> plu_range(std::uint32_t first, std::uint32_t last) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -15,6 +16,7 @@
 #include "cli/trace_from_environment.hpp"
 #include "link/hid_port.hpp"
 #include "link/session.hpp"
+#include "progress.hpp"
 #include "shop_environment.hpp"
 
 namespace CLI {
@@ -78,6 +80,14 @@ struct ScaleRead {
 [[nodiscard]] ScaleRead read_records(Connection& connection, const ScaleAddress& scale,
                                      std::span<const std::uint32_t> plus,
                                      const std::function<void(std::size_t)>& step);
+
+// One scale read whole, its progress shown under label. Nothing when the read fails: the reason
+// then goes to err after the command's name ("ktnet export: 1S1 deli: PLU 7: ..."), unless a
+// signal stopped it, and status holds the exit status.
+[[nodiscard]] std::optional<std::vector<RecordFrame>> read_whole_scale(
+    Connection& connection, const ScaleAddress& scale, const std::string& label,
+    std::span<const std::uint32_t> plus, Progress& progress, std::string_view command,
+    std::ostream& err, int& status);
 
 // The PLU numbers first to last.
 std::vector<std::uint32_t> plu_range(std::uint32_t first, std::uint32_t last);

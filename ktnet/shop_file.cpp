@@ -203,6 +203,13 @@ ScaleSelection select_scales(std::string_view text, const Shop& shop) {
     return selection;
 }
 
+std::optional<ScaleAddress> single_scale(std::string_view text, const Shop& shop) {
+    if (text.find_first_of(",-") != std::string_view::npos) return std::nullopt;
+    const ScaleSelection selection = select_scales(text, shop);
+    if (!selection.error.empty() || selection.scales.size() != 1) return std::nullopt;
+    return selection.scales.front();
+}
+
 std::optional<NumberRange> parse_number_range(std::string_view text, std::uint32_t lowest,
                                               std::uint32_t highest) {
     const std::size_t dash = text.find('-');

@@ -61,6 +61,23 @@ INSTANTIATE_TEST_SUITE_P(
         SelectCase{"1S1,,1S2", "an empty item", false}, SelectCase{"", "an empty item", false},
         SelectCase{"butcher", "\"butcher\" is neither", false}));
 
+// A source that may be a file or a scale is a scale only when it names one, alone.
+TEST(SingleScale, IsAScaleNamedWithoutListOrRange) {
+    const ShopParse shop = parse_shop(shop_text);
+    ASSERT_TRUE(shop.shop) << shop.error;
+    for (const auto& [text, expected] :
+         std::initializer_list<std::pair<const char*, const char*>>{{"1S2", "1S2"},
+                                                                    {"deli", "1S1"},
+                                                                    {"1S1,1S2", ""},
+                                                                    {"1S1-1", ""},
+                                                                    {"plu.txt", ""},
+                                                                    {"./1S1", ""},
+                                                                    {"all", ""}}) {
+        const auto got = single_scale(text, *shop.shop);
+        EXPECT_EQ(got ? got->text() : "", expected) << text;
+    }
+}
+
 TEST(SelectScalesWithoutShop, AllNeedsAShopFile) {
     EXPECT_TRUE(select_scales("all", Shop{}).error.starts_with("\"all\" needs a shop file"));
 }
