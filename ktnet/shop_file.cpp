@@ -204,10 +204,12 @@ ScaleSelection select_scales(std::string_view text, const Shop& shop) {
 }
 
 std::optional<ScaleAddress> single_scale(std::string_view text, const Shop& shop) {
-    if (text.find_first_of(",-") != std::string_view::npos) return std::nullopt;
-    const ScaleSelection selection = select_scales(text, shop);
-    if (!selection.error.empty() || selection.scales.size() != 1) return std::nullopt;
-    return selection.scales.front();
+    const std::string_view item = trim(text);
+    if (const auto address = ScaleAddress::parse(item)) return address;
+    // A name may hold '-', so a name is looked for as a whole, never as a range.
+    for (const ShopScale& s : shop.scales)
+        if (!s.name.empty() && same_word(s.name, item)) return s.address;
+    return std::nullopt;
 }
 
 std::optional<NumberRange> parse_number_range(std::string_view text, std::uint32_t lowest,

@@ -60,9 +60,9 @@ struct ScaleSelection {
 // channel and kind and runs over numbers, upwards; "all" is every scale of the shop file.
 [[nodiscard]] ScaleSelection select_scales(std::string_view text, const Shop& shop);
 
-// The scale a command-line source names when it is one scale, written without a list or a
-// range ("1S1", "deli"); nothing otherwise, and the source is then a file ("./1S1" for a file
-// of that name).
+// The scale a command-line source names when it is one scale: an address or a name of the shop
+// file ("1S1", "deli", "fish-counter"), never a list, a range or "all". Nothing otherwise, and
+// the source is then a file ("./1S1" for a file of that name).
 [[nodiscard]] std::optional<ScaleAddress> single_scale(std::string_view text, const Shop& shop);
 
 struct NumberRange {

@@ -61,18 +61,15 @@ INSTANTIATE_TEST_SUITE_P(
         SelectCase{"1S1,,1S2", "an empty item", false}, SelectCase{"", "an empty item", false},
         SelectCase{"butcher", "\"butcher\" is neither", false}));
 
-// A source that may be a file or a scale is a scale only when it names one, alone.
-TEST(SingleScale, IsAScaleNamedWithoutListOrRange) {
-    const ShopParse shop = parse_shop(shop_text);
+// A source that may be a file or a scale is a scale only when it is an address or a name.
+TEST(SingleScale, IsAnAddressOrAName) {
+    const ShopParse shop = parse_shop("1S1 deli\n2T3 fish-counter\n");
     ASSERT_TRUE(shop.shop) << shop.error;
-    for (const auto& [text, expected] :
-         std::initializer_list<std::pair<const char*, const char*>>{{"1S2", "1S2"},
-                                                                    {"deli", "1S1"},
-                                                                    {"1S1,1S2", ""},
-                                                                    {"1S1-1", ""},
-                                                                    {"plu.txt", ""},
-                                                                    {"./1S1", ""},
-                                                                    {"all", ""}}) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"1S2", "1S2"},  {"deli", "1S1"}, {"Fish-Counter", "2T3"},
+        {"1S1,1S2", ""}, {"1S1-1", ""},   {"plu.txt", ""},
+        {"./1S1", ""},   {"all", ""},     {"fish", ""}};
+    for (const auto& [text, expected] : cases) {
         const auto got = single_scale(text, *shop.shop);
         EXPECT_EQ(got ? got->text() : "", expected) << text;
     }
