@@ -3,9 +3,10 @@
 #pragma once
 
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <variant>
+
+#include "base/result.hpp"
 
 namespace ktnet {
 
@@ -33,29 +34,9 @@ struct FileError {
     return {kind, 0, std::move(reason)};
 }
 
-// A value, or the reason there is none. Tests as true when it holds the value.
+// A value, or the reason there is none; success, or why not.
 template <class T = std::monostate>
-class [[nodiscard]] FileResult {
-public:
-    FileResult() requires std::is_same_v<T, std::monostate>
-    = default;
-    FileResult(T value) : state_(std::move(value)) {}
-    FileResult(FileError error) : state_(std::move(error)) {}
-
-    explicit operator bool() const { return state_.index() == 0; }
-    bool has_value() const { return state_.index() == 0; }
-    T& operator*() { return std::get<0>(state_); }
-    const T& operator*() const { return std::get<0>(state_); }
-    T* operator->() { return &std::get<0>(state_); }
-    const T* operator->() const { return &std::get<0>(state_); }
-    // Only when there is no value.
-    const FileError& error() const { return std::get<1>(state_); }
-
-private:
-    std::variant<T, FileError> state_;
-};
-
-// Success, or why not.
+using FileResult = Result<T, FileError>;
 using FileStatus = FileResult<>;
 
 }  // namespace ktnet

@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
+
+#include "base/result.hpp"
 
 namespace ktnet {
 
@@ -29,29 +30,9 @@ inline std::string printable_ascii(std::wstring_view text) {
     return out;
 }
 
-// A value, or the reason there is none.
+// A value, or the reason there is none; nothing but success.
 template <typename T>
-class [[nodiscard]] PortResult {
-public:
-    PortResult(T value) : content_(std::move(value)) {}
-    PortResult(PortError error) : content_(std::move(error)) {}
-
-    bool ok() const { return content_.index() == 0; }
-    explicit operator bool() const { return ok(); }
-    T& value() { return std::get<0>(content_); }
-    const T& value() const { return std::get<0>(content_); }
-    T* operator->() { return &value(); }
-    const T* operator->() const { return &value(); }
-    T& operator*() { return value(); }
-    const T& operator*() const { return value(); }
-    const PortError& error() const { return std::get<1>(content_); }
-
-private:
-    std::variant<T, PortError> content_;
-};
-
-// The result of an operation that gives nothing back but may fail.
-struct Done {};
+using PortResult = Result<T, PortError>;
 using PortStatus = PortResult<Done>;
 
 }  // namespace ktnet
