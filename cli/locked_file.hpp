@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 
 #include "file_error.hpp"
@@ -53,6 +54,23 @@ public:
 
     // Reads again from the start of the file.
     [[nodiscard]] FileStatus rewind();
+
+    // Makes everything written so far durable: on the disk, not only in the system's cache.
+    [[nodiscard]] FileStatus sync();
+
+    // A regular file, not a device.
+    bool is_regular() const { return regular_; }
+    // A regular file's size when it was opened; nothing for a device.
+    std::optional<std::uint64_t> size() const {
+        return regular_ ? std::optional<std::uint64_t>(opened_as_.size) : std::nullopt;
+    }
+
+    // Renames from over to, replacing it, durably where the platform can say so.
+    [[nodiscard]] static FileStatus rename_over(const std::filesystem::path& from,
+                                                const std::filesystem::path& to);
+    // Makes the folder's entries durable (a rename in it survives a power cut). Nothing to do
+    // where the platform journals them itself.
+    [[nodiscard]] static FileStatus sync_folder(const std::filesystem::path& folder);
 
 private:
     // What says that a regular file is still the one that was opened. All zero for a device,

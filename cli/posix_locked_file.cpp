@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #include "locked_file.hpp"
@@ -132,6 +133,35 @@ FileResult<std::size_t> LockedFile::read_bytes(std::span<std::uint8_t> buffer) {
 
 FileStatus LockedFile::rewind() {
     if (::lseek(descriptor(handle_), 0, SEEK_SET) < 0) return system_file_error(errno);
+    return {};
+}
+
+FileStatus LockedFile::sync() {
+    // A device (a terminal, /dev/stdout) has nothing to make durable and may refuse.
+    if (!regular_) return {};
+    while (::fsync(descriptor(handle_)) != 0) {
+        if (errno != EINTR) return system_file_error(errno);
+    }
+    return {};
+}
+
+FileStatus LockedFile::rename_over(const std::filesystem::path& from,
+                                   const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return system_file_error(errno);
+    return {};
+}
+
+FileStatus LockedFile::sync_folder(const std::filesystem::path& folder) {
+    const std::filesystem::path name = folder.empty() ? "." : folder;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return system_file_error(errno);
+    int result = 0;
+    while ((result = ::fsync(fd)) != 0 && errno == EINTR) {
+    }
+    const int code = errno;
+    ::close(fd);
+    // Some file systems cannot sync a folder at all; their renames are as durable as they get.
+    if (result != 0 && code != EINVAL && code != ENOTSUP) return system_file_error(code);
     return {};
 }
 

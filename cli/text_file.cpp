@@ -6,12 +6,17 @@ namespace {
 constexpr std::uint8_t end_of_file_mark = 0x1A;
 }
 
-FileStatus TextWriter::write(std::span<const std::uint8_t> text) {
-    stored_.clear();
+void store_as_text(std::span<const std::uint8_t> text, std::vector<std::uint8_t>& out) {
+    out.clear();
+    out.reserve(text.size() + text.size() / 64);
     for (const std::uint8_t b : text) {
-        if (b == '\n') stored_.push_back('\r');
-        stored_.push_back(b);
+        if (b == '\n') out.push_back('\r');
+        out.push_back(b);
     }
+}
+
+FileStatus TextWriter::write(std::span<const std::uint8_t> text) {
+    store_as_text(text, stored_);
     return file_.write(stored_);
 }
 
@@ -27,11 +32,14 @@ int TextReader::peek_byte() {
             ended_ = true;
             return -1;
         }
+        buffer_start_ += filled_;
         pos_ = 0;
         filled_ = *n;
     }
     if (buffer_[pos_] == end_of_file_mark) {
         ended_ = true;
+        at_mark_ = true;
+        mark_offset_ = buffer_start_ + pos_;
         return -1;
     }
     return buffer_[pos_];
@@ -52,10 +60,15 @@ TextReader::Line TextReader::read_line(std::string& line, std::size_t max_length
             if (error_) {
                 return error_->kind == FileError::Kind::changed ? Line::changed : Line::failed;
             }
-            return line.empty() ? Line::end : Line::read;
+            if (line.empty()) return Line::end;
+            last_unterminated_ = true;
+            return Line::read;
         }
         if (c == '\r' && peek_byte() == '\n') c = next_byte();
-        if (c == '\n') return Line::read;
+        if (c == '\n') {
+            last_unterminated_ = false;
+            return Line::read;
+        }
         if (line.size() == max_length) return Line::too_long;
         line.push_back(static_cast<char>(c));
     }
@@ -66,8 +79,17 @@ FileStatus TextReader::rewind() {
     auto rewound = file_.rewind();
     if (!rewound) return rewound;
     pos_ = filled_ = 0;
-    ended_ = false;
+    buffer_start_ = 0;
+    ended_ = at_mark_ = last_unterminated_ = false;
     return {};
+}
+
+TextReader::End TextReader::end() const {
+    End e{at_mark_, last_unterminated_, std::nullopt};
+    if (at_mark_) {
+        if (const auto size = file_.size()) e.bytes_after = *size - mark_offset_ - 1;
+    }
+    return e;
 }
 
 }  // namespace ktnet

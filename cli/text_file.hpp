@@ -14,6 +14,9 @@
 
 namespace ktnet {
 
+// Text as it is stored: each LF as CR LF, every other byte as it is. Replaces out's content.
+void store_as_text(std::span<const std::uint8_t> text, std::vector<std::uint8_t>& out);
+
 class TextWriter {
 public:
     explicit TextWriter(LockedFile file) : file_(std::move(file)) {}
@@ -53,6 +56,15 @@ public:
     // Starts again from the first line. A change since the file was opened is still seen.
     [[nodiscard]] FileStatus rewind();
 
+    // How the text ended, once read_line said Line::end.
+    struct End {
+        bool at_mark = false;   // at a 0x1A byte
+        bool mid_line = false;  // the last line had no LF
+        // Bytes after the 0x1A byte: known for a regular file, nothing for a device.
+        std::optional<std::uint64_t> bytes_after;
+    };
+    End end() const;
+
 private:
     // The next byte of the file, or -1 when there is none: at its end (the first 0x1A byte is
     // an end too), or after a failure, which error_ then holds.
@@ -63,7 +75,11 @@ private:
     std::array<std::uint8_t, 4096> buffer_{};
     std::size_t pos_ = 0;
     std::size_t filled_ = 0;
+    std::uint64_t buffer_start_ = 0;  // the file offset of buffer_[0]
     bool ended_ = false;
+    bool at_mark_ = false;
+    std::uint64_t mark_offset_ = 0;
+    bool last_unterminated_ = false;
     std::optional<FileError> error_;
 };
 

@@ -152,4 +152,25 @@ FileStatus LockedFile::rewind() {
     return {};
 }
 
+FileStatus LockedFile::sync() {
+    if (!regular_) return {};
+    if (!::FlushFileBuffers(as_handle(handle_))) return last_error();
+    return {};
+}
+
+FileStatus LockedFile::rename_over(const std::filesystem::path& from,
+                                   const std::filesystem::path& to) {
+    // Write-through: the call returns once the rename is on the disk.
+    if (!::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return last_error();
+    }
+    return {};
+}
+
+FileStatus LockedFile::sync_folder(const std::filesystem::path&) {
+    // NTFS journals its folder entries, and the rename was written through.
+    return {};
+}
+
 }  // namespace ktnet

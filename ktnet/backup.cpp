@@ -34,7 +34,9 @@ bool store_backup(const std::filesystem::path& final_path, const std::vector<For
     std::vector<std::uint8_t> text;
     text.reserve(lines.size() * formatted_line_length);
     for (const FormattedLine& line : lines) text.insert(text.end(), line.begin(), line.end());
-    return replace_file(final_path, text, why);
+    const FileStatus stored = replace_file(final_path, text);
+    if (!stored) why = "cannot write " + final_path.string() + ": " + stored.error().reason;
+    return static_cast<bool>(stored);
 }
 
 }  // namespace

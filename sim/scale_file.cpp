@@ -110,7 +110,9 @@ bool save_scales(const std::filesystem::path& path, const SimulatedController& c
         }
     }
     // Whole or not at all: the scales' memory survives a failed or killed save.
-    return replace_file(path, text, error);
+    const FileStatus saved = replace_file(path, text);
+    if (!saved) error = "cannot save " + path.string() + ": " + saved.error().reason;
+    return static_cast<bool>(saved);
 }
 
 }  // namespace ktnet::sim
