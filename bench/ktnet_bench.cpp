@@ -89,7 +89,8 @@ void BM_import_10000(benchmark::State& state) {
     const Files files;
     for (auto _ : state) {
         std::ostringstream out, err;
-        if (run_import({.input = files.path("in.csv"), .output = files.path("out.txt")}, out,
+        ShopEnvironment env;
+        if (run_import({.input = files.path("in.csv"), .output = files.path("out.txt")}, env, out,
                        err) != 0)
             state.SkipWithError("import failed");
     }

@@ -24,7 +24,8 @@ int import(const std::filesystem::path& in, const std::filesystem::path& out, ch
     ImportOptions options{.input = in.string(), .output = out.string(), .scale = "3T4"};
     options.fill_zero = fill_zero;
     options.separator = std::string(1, separator);
-    const int status = run_import(options, out_stream, err_stream);
+    ShopEnvironment env;
+    const int status = run_import(options, env, out_stream, err_stream);
     err = err_stream.str();
     return status;
 }

@@ -8,50 +8,97 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "display_text.hpp"
 #include "plu/file_check.hpp"
 #include "plu_files.hpp"
 
 namespace ktnet {
 
+namespace {
+
+struct FileReport {
+    std::vector<Finding> shown;
+    std::size_t problems = 0, notes = 0, not_shown = 0;
+};
+
+// The findings of one file, read line by line; the reason when it cannot be read.
+FileResult<FileReport> check_file(const std::string& name, const CheckOptions& options) {
+    FileReport report;
+    PluFileChecker checker({.for_ldk = options.for_ldk}, [&](Finding&& f) {
+        (f.is_problem() ? report.problems : report.notes) += 1;
+        if (report.shown.size() < options.max_findings) {
+            report.shown.push_back(std::move(f));
+        } else {
+            ++report.not_shown;
+        }
+    });
+    auto read = read_plu_file(name, [&](std::size_t, std::string_view line) {
+        checker.line(line);
+        return true;
+    });
+    if (!read) return read.error();
+    if (read->not_plu_line) {
+        checker.end({});
+        return file_refused(FileError::Kind::not_a_file,
+                            describe_not_plu_line(*read->not_plu_line));
+    }
+    checker.end({read->end.at_mark, read->end.mid_line, read->end.bytes_after});
+    return report;
+}
+
+std::string count(std::size_t n, std::string_view what) {
+    return fmt::format("{} {}{}", n, what, n == 1 ? "" : "s");
+}
+
+}  // namespace
+
 int run_check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
     int status = ktnet_status::success;
     nlohmann::json report = nlohmann::json::array();
     for (const std::string& name : options.files) {
-        auto bytes = read_file_bytes(name);
-        if (!bytes) {
-            const std::string why = "cannot read " + name + ": " + bytes.error().reason;
-            err << "ktnet check: " << why << '\n';
+        const auto checked = check_file(name, options);
+        if (!checked) {
+            const std::string why = "cannot read " + name + ": " + checked.error().reason;
+            err << "ktnet check: " << printable(why) << '\n';
             if (options.json) report.push_back({{"file", name}, {"error", why}});
             status = ktnet_status::trouble;
             continue;
         }
-        const auto findings =
-            check_plu_file({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
-        if (!findings.empty()) status = std::max(status, ktnet_status::problems);
+        if (checked->problems > 0) status = std::max(status, ktnet_status::problems);
         if (options.json) {
             nlohmann::json list = nlohmann::json::array();
-            for (const Finding& f : findings) {
+            for (const Finding& f : checked->shown) {
                 list.push_back({{"line", f.line},
                                 {"column", f.column},
                                 {"kind", kind_name(f.kind)},
+                                {"severity", f.is_problem() ? "problem" : "note"},
                                 {"message", f.message}});
             }
-            report.push_back({{"file", name}, {"findings", std::move(list)}});
+            report.push_back({{"file", name},
+                              {"findings", std::move(list)},
+                              {"problems", checked->problems},
+                              {"notes", checked->notes},
+                              {"not_shown", checked->not_shown}});
             continue;
         }
-        for (const Finding& f : findings)
-            out << fmt::format("{}:{}: {}\n", name, f.line, f.message);
-        if (findings.empty()) {
-            out << fmt::format("{}: no problems\n", name);
-        } else {
-            out << fmt::format("{}: {} problem{}\n", name, findings.size(),
-                               findings.size() == 1 ? "" : "s");
+        const std::string shown_name = printable(name);
+        fmt::memory_buffer text;
+        for (const Finding& f : checked->shown) {
+            fmt::format_to(std::back_inserter(text), "{}:{}: {}{}\n", shown_name, f.line,
+                           f.is_problem() ? "" : "note: ", f.message);
         }
+        if (checked->not_shown > 0) {
+            fmt::format_to(std::back_inserter(text), "{}: and {} more not shown (--max-findings)\n",
+                           shown_name, checked->not_shown);
+        }
+        fmt::format_to(std::back_inserter(text), "{}: {}{}\n", shown_name,
+                       checked->problems == 0 ? "no problems" : count(checked->problems, "problem"),
+                       checked->notes == 0 ? "" : ", " + count(checked->notes, "note"));
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
     }
     if (options.json) {
         const nlohmann::json document = {{"files", std::move(report)}, {"status", status}};
-        // A file name that is not UTF-8 must not stop the report.
-        out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        out << json_document(document) << '\n';
     }
     return status;
 }
@@ -62,11 +109,19 @@ void add_check(CLI::App& app, Command& chosen) {
         "check",
         "Report every problem of PLU files, each with its line and column: lines too long or cut "
         "short, characters the reader never writes in a number column, duplicate PLU numbers, "
-        "names holding a line feed or 0x1A, columns 118-119 that change on a copy from a scale, "
-        "names that look like UTF-8.");
+        "PLUs above 65535, names holding a line feed or 0x1A, and as notes names that look like "
+        "UTF-8. ktnet load refuses a file with any problem.");
     sub->add_option("FILE", options->files, "PLU files")->required();
     sub->add_flag("--json", options->json, "one JSON document for scripts");
-    sub->footer("Exit status: 0 no problems, 1 problems found, 2 a file could not be read.");
+    sub->add_flag("--for-ldk", options->for_ldk,
+                  "also report columns 118-119 that ldk would store differently (it reads them "
+                  "back as BCD, so only 00 to 09 survive)");
+    sub->add_option("--max-findings", options->max_findings,
+                    "findings shown per file; the rest are counted")
+        ->capture_default_str();
+    sub->footer(
+        "Exit status: 0 no problems (notes do not count), 1 problems found, 2 a file could not be "
+        "read.");
     sub->callback([options, &chosen] {
         chosen = [options](std::ostream& out, std::ostream& err) {
             return run_check(*options, out, err);

@@ -17,57 +17,115 @@ bool needs_quotes(std::string_view field, char separator) {
 }  // namespace
 
 CsvParse parse_csv(std::string_view text, char separator) {
-    if (text.starts_with(byte_order_mark)) text.remove_prefix(byte_order_mark.size());
+    CsvReader reader(separator);
+    reader.feed(text);
+    reader.finish();
     CsvParse result;
-    CsvRow row{1, {}};
-    std::string field;
-    enum class State { field_start, unquoted, quoted, after_quote } state = State::field_start;
-    const auto end_field = [&] {
-        row.fields.push_back(std::move(field));
-        field.clear();
-        state = State::field_start;
-    };
-    const auto end_row = [&] {
-        end_field();
-        result.rows.push_back(std::move(row));
-        row = CsvRow{result.rows.back().number + 1, {}};
-    };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (state == State::quoted) {
-            if (c != quote) {
-                field += c;
-            } else if (i + 1 < text.size() && text[i + 1] == quote) {
-                field += quote;
-                ++i;
-            } else {
-                state = State::after_quote;
-            }
-        } else if (c == separator) {
+    while (auto row = reader.next_row()) result.rows.push_back(std::move(*row));
+    if (reader.error()) {
+        result.rows.clear();
+        result.error = reader.error();
+    }
+    return result;
+}
+
+void CsvReader::fail(std::string message) {
+    if (!error_) error_ = CsvError{row_.number, row_.fields.size(), std::move(message)};
+}
+
+void CsvReader::end_field() {
+    row_.fields.push_back(std::move(field_));
+    field_.clear();
+    state_ = State::field_start;
+}
+
+void CsvReader::end_row() {
+    end_field();
+    const std::size_t number = row_.number;
+    ready_.push_back(std::move(row_));
+    row_ = CsvRow{number + 1, {}};
+    row_bytes_ = 0;
+}
+
+void CsvReader::feed(std::string_view bytes) {
+    if (!started_) {
+        // A UTF-8 byte order mark at the very start is no part of the text.
+        start_.append(bytes);
+        if (start_.size() < byte_order_mark.size() && byte_order_mark.starts_with(start_)) return;
+        started_ = true;
+        std::string first = std::move(start_);
+        if (std::string_view(first).starts_with(byte_order_mark))
+            first.erase(0, byte_order_mark.size());
+        feed(first);
+        return;
+    }
+    for (const char c : bytes) {
+        if (error_) return;
+        if (after_cr_) {
+            after_cr_ = false;
+            if (c == '\n') continue;
+        }
+        if (++row_bytes_ > longest_row) {
+            fail("the row is longer than " + std::to_string(longest_row) +
+                 " bytes: this is no CSV of PLU records");
+            return;
+        }
+        switch (state_) {
+            case State::quoted:
+                if (c == quote) {
+                    state_ = State::quote_in_quoted;
+                } else {
+                    field_ += c;
+                }
+                continue;
+            case State::quote_in_quoted:
+                if (c == quote) {  // a doubled quote stands for one
+                    field_ += quote;
+                    state_ = State::quoted;
+                    continue;
+                }
+                state_ = State::after_quote;
+                break;
+            default:
+                break;
+        }
+        if (c == separator_) {
             end_field();
         } else if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            after_cr_ = c == '\r';
             end_row();
-        } else if (state == State::after_quote) {
-            result.rows.clear();
-            result.error = CsvError{row.number, row.fields.size(),
-                                    "a closing quote must be followed by the separator or the "
-                                    "end of the row"};
-            return result;
-        } else if (state == State::field_start && c == quote) {
-            state = State::quoted;
+        } else if (state_ == State::after_quote) {
+            fail("a closing quote must be followed by the separator or the end of the row");
+        } else if (state_ == State::field_start && c == quote) {
+            state_ = State::quoted;
         } else {
-            field += c;
-            state = State::unquoted;
+            field_ += c;
+            state_ = State::unquoted;
         }
     }
-    if (state == State::quoted) {
-        result.rows.clear();
-        result.error = CsvError{row.number, row.fields.size(), "a quoted value is never closed"};
-        return result;
+}
+
+void CsvReader::finish() {
+    if (!started_) {
+        started_ = true;
+        std::string first = std::move(start_);
+        if (!first.empty()) feed(first);
     }
-    if (state != State::field_start || !row.fields.empty()) end_row();
-    return result;
+    if (error_) return;
+    if (state_ == State::quoted) {
+        fail("a quoted value is never closed");
+        return;
+    }
+    if (state_ != State::field_start || !row_.fields.empty()) end_row();
+}
+
+std::optional<CsvRow> CsvReader::next_row() {
+    if (next_ready_ == ready_.size()) {
+        ready_.clear();
+        next_ready_ = 0;
+        return std::nullopt;
+    }
+    return std::move(ready_[next_ready_++]);
 }
 
 void append_csv_row(std::string& out, std::span<const std::string> fields, char separator) {

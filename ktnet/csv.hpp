@@ -31,6 +31,42 @@ struct CsvParse {
 
 [[nodiscard]] CsvParse parse_csv(std::string_view text, char separator);
 
+// The rows of a CSV text as its bytes come, one row at a time, in the memory of one row.
+class CsvReader {
+public:
+    // A row longer than this is refused: no spreadsheet row of a price list comes near it.
+    static constexpr std::size_t longest_row = 1 << 16;
+
+    explicit CsvReader(char separator) : separator_(separator) {}
+
+    // The next bytes of the text; rows they complete are queued for next_row().
+    void feed(std::string_view bytes);
+    // The text ended.
+    void finish();
+    // The next complete row, if one is queued.
+    [[nodiscard]] std::optional<CsvRow> next_row();
+    // Set once the text is not CSV; no row comes after it.
+    const std::optional<CsvError>& error() const { return error_; }
+
+private:
+    enum class State { field_start, unquoted, quoted, quote_in_quoted, after_quote };
+    void end_field();
+    void end_row();
+    void fail(std::string message);
+
+    char separator_;
+    State state_ = State::field_start;
+    bool started_ = false;   // past a byte order mark at the very start
+    std::string start_;      // the first bytes, while a byte order mark may be coming
+    bool after_cr_ = false;  // a CR ended the last row; a LF right after it belongs to it
+    CsvRow row_{1, {}};
+    std::string field_;
+    std::size_t row_bytes_ = 0;
+    std::vector<CsvRow> ready_;
+    std::size_t next_ready_ = 0;
+    std::optional<CsvError> error_;
+};
+
 // Appends one row, ended by CR LF.
 void append_csv_row(std::string& out, std::span<const std::string> fields, char separator);
 

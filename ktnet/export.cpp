@@ -6,6 +6,8 @@
 #include <memory>
 #include <ostream>
 
+#include "cli/replaced_file.hpp"
+#include "display_text.hpp"
 #include "link/scale_address.hpp"
 #include "options_common.hpp"
 #include "plu/plu_line.hpp"
@@ -18,23 +20,75 @@ namespace ktnet {
 
 namespace {
 
+constexpr std::string_view command = "ktnet export";
+
+// Where the rows go: standard output, or a file replaced whole once every row is in it.
+class CsvSink {
+public:
+    CsvSink(std::ostream& out, std::optional<ReplacementFile> file)
+        : out_(out), file_(std::move(file)) {}
+    FileStatus write(const std::string& text) {
+        if (!file_) {
+            out_ << text;
+            return {};
+        }
+        return file_->write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    }
+    FileStatus finish() {
+        if (!file_) {
+            out_ << std::flush;
+            return {};
+        }
+        return file_->commit();
+    }
+
+private:
+    std::ostream& out_;
+    std::optional<ReplacementFile> file_;
+};
+
+// Lines that cannot be exported, the first few listed on err.
+class Refusals {
+public:
+    Refusals(std::ostream& err, std::string source) : err_(err), source_(std::move(source)) {}
+    void add(std::size_t line, const std::string& why) {
+        if (++count_ <= max_listed)
+            err_ << fmt::format("{}: {}:{}: {}\n", command, source_, line, printable(why));
+    }
+    std::size_t count() const { return count_; }
+    int refuse() const {
+        if (count_ > max_listed)
+            err_ << fmt::format("{}: and {} more\n", command, count_ - max_listed);
+        err_ << fmt::format(
+            "{}: nothing written: {} line{} cannot be exported (ktnet check tells more)\n", command,
+            count_, count_ == 1 ? "" : "s");
+        return ktnet_status::problems;
+    }
+
+private:
+    static constexpr std::size_t max_listed = 20;
+    std::ostream& err_;
+    std::string source_;
+    std::size_t count_ = 0;
+};
+
 // A scale's records over a range, as the lines a file of them holds (140 columns and the CR).
 int read_scale_lines(const ExportOptions& options, const ScaleAddress& scale,
                      const std::string& label, ShopEnvironment& env, std::ostream& err,
                      std::vector<std::string>& lines) {
     const auto range = parse_number_range(options.plu, 0, 10000);
     if (!range) {
-        err << fmt::format("ktnet export: --plu {}: not a rising range A-B of 0 to 10000\n",
+        err << fmt::format("{}: --plu {}: not a rising range A-B of 0 to 10000\n", command,
                            options.plu);
         return ktnet_status::trouble;
     }
     int status = ktnet_status::success;
-    auto connection = Connection::open(env, options.device, "ktnet export", err, status);
+    auto connection = Connection::open(env, options.device, command, err, status);
     if (!connection) return status;
-    Progress progress(err, env.error_is_terminal, "ktnet export");
+    Progress progress(err, env.error_is_terminal, std::string(command));
     const auto records =
         read_whole_scale(*connection, scale, label, plu_range(range->first, range->last), progress,
-                         "ktnet export", err, status);
+                         command, err, status);
     if (!records) return status;
     for (const RecordFrame& record : *records) {
         const FormattedLine line = format_line(scale, record);
@@ -47,47 +101,84 @@ int read_scale_lines(const ExportOptions& options, const ScaleAddress& scale,
 
 int run_export(const ExportOptions& options, ShopEnvironment& env, std::ostream& out,
                std::ostream& err) {
+    const auto fail = [&](const std::string& why) {
+        err << command << ": " << printable(why) << '\n';
+        return ktnet_status::trouble;
+    };
     const auto settings = text_settings("export", options.code_page, options.separator, err);
     if (!settings) return ktnet_status::trouble;
     const ShopLoad shop = load_shop(options.device.shop);
-    if (!shop.shop) {
-        err << "ktnet export: " << shop.error << '\n';
-        return ktnet_status::trouble;
-    }
-    FileResult<std::vector<std::string>> lines = std::vector<std::string>{};
+    if (!shop.shop) return fail(shop.error);
+    const std::string shown = printable(options.source);
+    PluCsvExport csv(settings->code_page, settings->separator);
+    Refusals refusals(err, shown);
+    std::string rows;
+
+    // A scale is read whole first; a file is read twice, held all along: once to see that every
+    // line can be exported, then to write, so that its size never matters.
+    std::vector<std::string> scale_lines;
+    std::optional<TextReader> file;
     if (const auto scale = single_scale(options.source, *shop.shop)) {
         const int read =
-            read_scale_lines(options, *scale, shop.shop->label(*scale), env, err, *lines);
+            read_scale_lines(options, *scale, shop.shop->label(*scale), env, err, scale_lines);
         if (read != ktnet_status::success) return read;
     } else {
-        lines = read_plu_lines(options.source);
-        if (!lines) {
-            err << fmt::format("ktnet export: cannot read {}: {}\n", options.source,
-                               lines.error().reason);
-            return ktnet_status::trouble;
+        if (!options.output.empty() && same_file(options.output, options.source))
+            return fail(fmt::format("-o {} is the file exported: name another", options.output));
+        auto opened = open_plu_file(options.source);
+        if (!opened)
+            return fail(fmt::format("cannot read {}: {}", options.source, opened.error().reason));
+        file.emplace(std::move(*opened));
+    }
+    const auto each_line = [&](const std::function<bool(std::size_t, std::string_view)>& each)
+        -> FileResult<std::size_t> {
+        if (!file) {
+            for (std::size_t i = 0; i < scale_lines.size(); ++i)
+                if (!each(i + 1, scale_lines[i])) break;
+            return scale_lines.size();
         }
+        if (auto rewound = file->rewind(); !rewound) return rewound.error();
+        auto read = read_plu_file(*file, each);
+        if (!read) return read.error();
+        if (read->not_plu_line) {
+            return file_refused(FileError::Kind::not_a_file,
+                                describe_not_plu_line(*read->not_plu_line));
+        }
+        return read->lines;
+    };
+    const auto checked = each_line([&](std::size_t n, std::string_view line) {
+        rows.clear();
+        if (auto problem = csv.append_row(line, rows)) refusals.add(n, *problem);
+        return true;
+    });
+    if (!checked)
+        return fail(fmt::format("cannot read {}: {}", options.source, checked.error().reason));
+    if (refusals.count() > 0) return refusals.refuse();
+
+    std::optional<ReplacementFile> replaced;
+    if (!options.output.empty()) {
+        auto begun = ReplacementFile::begin(options.output, ReplacementFile::Name::users);
+        if (!begun)
+            return fail(fmt::format("cannot write {}: {}", options.output, begun.error().reason));
+        replaced.emplace(std::move(*begun));
     }
-    const CsvExport csv = export_csv(*lines, settings->code_page, settings->separator);
-    if (!csv.problems.empty()) {
-        for (const LineProblem& p : csv.problems)
-            err << fmt::format("ktnet export: {}:{}: {}\n", options.source, p.line, p.message);
-        err << fmt::format(
-            "ktnet export: nothing written: {} line{} cannot be exported (ktnet check tells "
-            "more)\n",
-            csv.problems.size(), csv.problems.size() == 1 ? "" : "s");
-        return ktnet_status::problems;
+    CsvSink sink(out, std::move(replaced));
+    FileStatus written = sink.write(csv.header());
+    const auto wrote = each_line([&](std::size_t, std::string_view line) {
+        rows.clear();
+        (void)csv.append_row(line, rows);
+        if (written) written = sink.write(rows);
+        return static_cast<bool>(written);
+    });
+    if (!wrote)
+        return fail(fmt::format("cannot read {}: {}", options.source, wrote.error().reason));
+    if (written) written = sink.finish();
+    if (!written)
+        return fail(fmt::format("cannot write {}: {}", options.output, written.error().reason));
+    if (!options.output.empty()) {
+        out << fmt::format("{}: {} record{} exported to {}\n", shown, *wrote,
+                           *wrote == 1 ? "" : "s", printable(options.output));
     }
-    if (options.output.empty()) {
-        out << csv.text << std::flush;
-        return ktnet_status::success;
-    }
-    if (const auto written = write_file_bytes(options.output, csv.text); !written) {
-        err << fmt::format("ktnet export: cannot write {}: {}\n", options.output,
-                           written.error().reason);
-        return ktnet_status::trouble;
-    }
-    out << fmt::format("{}: {} record{} exported to {}\n", options.source, lines->size(),
-                       lines->size() == 1 ? "" : "s", options.output);
     return ktnet_status::success;
 }
 

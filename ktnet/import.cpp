@@ -6,15 +6,23 @@
 #include <memory>
 #include <ostream>
 
+#include "cli/exit_status.hpp"
+#include "cli/locked_file.hpp"
+#include "cli/replaced_file.hpp"
 #include "csv.hpp"
+#include "display_text.hpp"
 #include "link/scale_address.hpp"
 #include "options_common.hpp"
+#include "plu/file_check.hpp"
 #include "plu_csv.hpp"
 #include "plu_files.hpp"
 
 namespace ktnet {
 
 namespace {
+
+constexpr std::string_view command = "ktnet import";
+constexpr std::size_t max_listed = 20;
 
 std::string place(const CellProblem& p) {
     std::string where = fmt::format("row {}", p.row);
@@ -29,41 +37,92 @@ std::string place(const CellProblem& p) {
 
 }  // namespace
 
-int run_import(const ImportOptions& options, std::ostream& out, std::ostream& err) {
+int run_import(const ImportOptions& options, ShopEnvironment& env, std::ostream& out,
+               std::ostream& err) {
+    const auto fail = [&](const std::string& why) {
+        err << command << ": " << printable(why) << '\n';
+        return ktnet_status::trouble;
+    };
     const auto settings = text_settings("import", options.code_page, options.separator, err);
     if (!settings) return ktnet_status::trouble;
     const auto scale = ScaleAddress::parse(options.scale);
     if (!scale) {
-        err << fmt::format("ktnet import: --scale '{}' is not a scale such as 1S1 or 2T3\n",
-                           options.scale);
-        return ktnet_status::trouble;
+        return fail(fmt::format("--scale '{}' is not a scale such as 1S1 or 2T3", options.scale));
     }
-    auto text = read_file_bytes(options.input);
-    if (!text) {
-        err << fmt::format("ktnet import: cannot read {}: {}\n", options.input,
-                           text.error().reason);
-        return ktnet_status::trouble;
-    }
+    if (same_file(options.output, options.input))
+        return fail(fmt::format("-o {} is the CSV file read: name another", options.output));
+    const auto in_path = path_of(options.input);
+    auto input = in_path ? LockedFile::open_for_reading(*in_path)
+                         : FileResult<LockedFile>(
+                               file_refused(FileError::Kind::system, "the name is not valid here"));
+    if (!input) return fail(fmt::format("cannot read {}: {}", options.input, input.error().reason));
+    auto output = ReplacementFile::begin(options.output, ReplacementFile::Name::users);
+    if (!output)
+        return fail(fmt::format("cannot write {}: {}", options.output, output.error().reason));
+
+    const std::string shown = printable(options.input);
+    std::size_t problems = 0;
+    const auto report = [&](CellProblem&& p) {
+        if (++problems <= max_listed)
+            err << fmt::format("{}: {}: {}: {}\n", command, shown, place(p), printable(p.message));
+    };
     ImportSettings import_settings{settings->separator, *scale, options.fill_zero};
-    const CsvImport result = import_csv(*text, settings->code_page, import_settings);
-    if (!result.problems.empty()) {
-        for (const CellProblem& p : result.problems)
-            err << fmt::format("ktnet import: {}: {}: {}\n", options.input, place(p), p.message);
-        err << fmt::format("ktnet import: {} not written: {} problem{}\n", options.output,
-                           result.problems.size(), result.problems.size() == 1 ? "" : "s");
+    PluCsvImport import(settings->code_page, import_settings, report);
+    // Every line written also passes the rules of ktnet check and load, as the row it came from.
+    std::vector<std::uint32_t> row_of_line;
+    PluFileChecker checker({}, [&](Finding&& f) {
+        if (f.is_problem())
+            report({row_of_line.at(f.line - 1), static_cast<std::size_t>(-1), "", f.message});
+    });
+    CsvReader reader(settings->separator);
+    std::size_t lines = 0;
+    FileStatus written;
+    std::array<std::uint8_t, 65536> block;
+    bool rows_seen = false;
+    for (bool ended = false; !ended;) {
+        // Ctrl+C stops between two blocks of rows; nothing is written then.
+        if (const int signal = env.context.stop_signal()) return exit_status::stopped_by(signal);
+        const auto n = input->read(block);
+        if (!n) return fail(fmt::format("cannot read {}: {}", options.input, n.error().reason));
+        ended = *n == 0;
+        if (ended) {
+            reader.finish();
+        } else {
+            reader.feed({reinterpret_cast<const char*>(block.data()), *n});
+        }
+        while (auto row = reader.next_row()) {
+            rows_seen = true;
+            auto line = import.row(*row);
+            if (!line || !import.clean() || !written) continue;
+            row_of_line.push_back(static_cast<std::uint32_t>(row->number));
+            ++lines;
+            checker.line({reinterpret_cast<const char*>(line->data()), line_columns + 1});
+            written = output->write_text(*line);
+        }
+        if (reader.error()) {
+            const CsvError& e = *reader.error();
+            report({e.row, e.column, "", e.message});
+            break;
+        }
+    }
+    checker.end({});
+    if (!rows_seen) report({1, static_cast<std::size_t>(-1), "", "there is no header row"});
+    if (problems > 0) {
+        if (problems > max_listed)
+            err << fmt::format("{}: and {} more\n", command, problems - max_listed);
+        err << fmt::format("{}: {} not written: {} problem{}\n", command, printable(options.output),
+                           problems, problems == 1 ? "" : "s");
         return ktnet_status::problems;
     }
-    if (const auto written = write_plu_file(options.output, result.lines); !written) {
-        err << fmt::format("ktnet import: cannot write {}: {}\n", options.output,
-                           written.error().reason);
-        return ktnet_status::trouble;
-    }
-    out << fmt::format("{}: {} record{} written for scale {}\n", options.output,
-                       result.lines.size(), result.lines.size() == 1 ? "" : "s", scale->text());
+    if (written) written = output->commit();
+    if (!written)
+        return fail(fmt::format("cannot write {}: {}", options.output, written.error().reason));
+    out << fmt::format("{}: {} record{} written for scale {}\n", printable(options.output), lines,
+                       lines == 1 ? "" : "s", scale->text());
     return ktnet_status::success;
 }
 
-void add_import(CLI::App& app, Command& chosen) {
+void add_import(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     auto options = std::make_shared<ImportOptions>();
     CLI::App* sub = app.add_subcommand(
         "import",
@@ -80,9 +139,9 @@ void add_import(CLI::App& app, Command& chosen) {
     sub->footer(
         "Exit status: 0 written, 1 problems in the CSV (nothing written), 2 a bad option or a "
         "file that cannot be read or written.");
-    sub->callback([options, &chosen] {
-        chosen = [options](std::ostream& out, std::ostream& err) {
-            return run_import(*options, out, err);
+    sub->callback([options, &chosen, &env] {
+        chosen = [options, &env](std::ostream& out, std::ostream& err) {
+            return run_import(*options, env, out, err);
         };
     });
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "command.hpp"
+#include "shop_environment.hpp"
 
 namespace CLI {
 class App;
@@ -22,11 +23,14 @@ struct ImportOptions {
     std::string separator = ";";
 };
 
-// Returns 0 when the file is written; 1 when the CSV has problems (each reported on err with
-// its row and column; the output file is not touched); 2 for a bad option or a file that cannot
+// Reads the CSV as it comes and writes the lines under a temporary name, renamed into place only
+// when every row converted. Returns 0 when the file is written; 1 when the CSV has problems (the
+// first 20 reported on err with their row and column; the output file is not touched); 128+N
+// when signal N stopped it (nothing written); 2 for a bad option or a file that cannot
 // be read or written.
-int run_import(const ImportOptions& options, std::ostream& out, std::ostream& err);
+int run_import(const ImportOptions& options, ShopEnvironment& env, std::ostream& out,
+               std::ostream& err);
 
-void add_import(CLI::App& app, Command& chosen);
+void add_import(CLI::App& app, Command& chosen, ShopEnvironment& env);
 
 }  // namespace ktnet

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "command.hpp"
+#include "load_job.hpp"
 #include "scale_access.hpp"
 
 namespace CLI {
@@ -13,9 +14,6 @@ class App;
 }
 
 namespace ktnet {
-
-// Sends of one record a scale does not take, before the scale counts as failed.
-inline constexpr unsigned store_attempts = 3;
 
 struct LoadOptions {
     std::string file{};
@@ -29,18 +27,17 @@ struct LoadOptions {
     DeviceOptions device{};
 };
 
-// Checks every selected line first (readable, no character in a number column that the reader
-// never writes there) and sends nothing when one breaks the rules. Says what it will send;
-// asks on a terminal unless --yes, and sends nothing without a terminal unless --yes. Then
-// loads one scale after another: a record the scale does not take is sent again, store_attempts
-// times in all, then the scale is failed and the next goes on. --verify reads each record back
-// once, right after it was stored, and compares it with what was sent; a difference fails the
-// scale. Every record sent gets a line in the run's log (load_log.hpp). --resume LOG sends only
-// what that log does not show as done, and the new log starts with those done lines, so the
-// newest log always tells the whole job. Returns 0 when every record is on every scale, 1 when
-// a line breaks the rules, the user said no, or a scale failed, 2 for a bad command line, an
-// unreadable file, a log that cannot be written, no terminal without --yes, or no controller, 5
-// when another run holds the controller, 128+N when signal N stopped it.
+// Reads and checks the whole file first with check's rules, and sends nothing when it has a
+// problem (load_plan.hpp). Says what it will send; asks on a terminal unless --yes, and sends
+// nothing without a terminal unless --yes. Then loads one scale after another (load_job.hpp),
+// logging every record (load_log.hpp). --resume LOG sends only what that log and the logs it
+// goes on from do not show as done for this very file; the new log names LOG instead of copying
+// it. The summary names every scale: done, failed, stopped or not started, and after a stop or
+// a failure the command that goes on. Returns 0 when every record is on every scale, 1 when the
+// file breaks the rules, the user said no, or a scale failed, 2 for a bad command line, an
+// unreadable file or log, a log that cannot be written, no terminal without --yes, no
+// controller or one that went away, 5 when another run holds the controller, 128+N when
+// signal N stopped it.
 int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out,
              std::ostream& err);
 

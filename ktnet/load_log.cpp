@@ -4,19 +4,61 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/replaced_file.hpp"
+#include "cli/text_file.hpp"
+#include "display_text.hpp"
 #include "plu_files.hpp"
 
 namespace ktnet {
 
+namespace {
+
+// Far longer than any line a log holds; short enough that a file without line ends costs no
+// memory.
+constexpr std::size_t log_line_cap = 16384;
+
+std::string text(const std::string& t) {
+    return json_document(nlohmann::json(t), -1);
+}
+
+FileError not_a_log(const std::filesystem::path& path, std::size_t line) {
+    return file_refused(
+        FileError::Kind::not_a_file,
+        fmt::format("{}: line {} is not a line of a load's log", path.string(), line));
+}
+
+}  // namespace
+
+std::uint64_t record_digest(const RecordFrame& record) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (std::size_t i = payload_index; i < record_checksum_index; ++i) {
+        h ^= record[i];
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+std::string digest_text(std::uint64_t digest) {
+    return fmt::format("{:016x}", digest);
+}
+
+std::string header_line(const LogHeader& h) {
+    nlohmann::json j = {{"ktnet_load_log", load_log_version},
+                        {"time", h.time},
+                        {"file", h.file},
+                        {"scales", h.scales},
+                        {"verify", h.verify}};
+    if (!h.resumes.empty()) j["resumes"] = h.resumes;
+    return json_document(j, -1) + "\n";
+}
+
 std::string log_line(const LogEntry& e) {
-    // Written by hand in the documented order; nlohmann escapes the texts. A JSON document per
-    // record costs more than the line itself is worth next to an 8 ms exchange.
-    const auto text = [](const std::string& t) {
-        return nlohmann::json(t).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    };
+    // Written by hand in the documented order. A JSON document per record costs more than the
+    // line itself is worth next to an 8 ms exchange.
     std::string line = fmt::format(
-        R"({{"time":{},"scale":{},"line":{},"plu":{},"name":{},"result":{},"attempts":{})",
-        text(e.time), text(e.scale), e.line, e.plu, text(e.name), text(e.result), e.attempts);
+        R"({{"time":{},"scale":{},"line":{},"plu":{},"name":{},"result":{},"attempts":{},"digest":"{}")",
+        text(e.time), text(e.scale), e.line, e.plu, text(e.name), text(e.result), e.attempts,
+        digest_text(e.digest));
     if (!e.fields.empty()) {
         line += R"(,"fields":[)";
         for (std::size_t i = 0; i < e.fields.size(); ++i)
@@ -27,21 +69,48 @@ std::string log_line(const LogEntry& e) {
     return line;
 }
 
-LogRead read_done_entries(const std::filesystem::path& path) {
-    const auto bytes = read_file_bytes(path.string());
-    if (!bytes) return {{}, fmt::format("cannot read {}: {}", path.string(), bytes.error().reason)};
+FileResult<LogRead> read_log(const std::filesystem::path& path,
+                             const std::function<void(const LogEntry&)>& each) {
+    auto file = LockedFile::open_for_reading(path);
+    if (!file) return file.error();
+    TextReader reader(std::move(*file));
     LogRead read;
+    std::string line;
     std::size_t number = 0;
-    for (std::size_t start = 0; start < bytes->size();) {
-        std::size_t end = bytes->find('\n', start);
-        if (end == std::string::npos) end = bytes->size();
-        const std::string_view text(bytes->data() + start, end - start);
-        start = end + 1;
+    bool header_seen = false;
+    for (;;) {
+        const TextReader::Line got = reader.read_line(line, log_line_cap);
+        if (got == TextReader::Line::end) break;
+        if (got == TextReader::Line::failed || got == TextReader::Line::changed)
+            return reader.error();
         ++number;
-        // A run killed while writing leaves at most a partial last line: it is not done.
-        if (text.find_first_not_of(" \r\t") == std::string_view::npos) continue;
+        if (got == TextReader::Line::too_long) return not_a_log(path, number);
+        if (line.find_first_not_of(" \r\t") == std::string::npos) continue;
+        const auto j = nlohmann::json::parse(line, nullptr, false);
+        // A run killed while writing leaves at most a partial last line.
+        const bool last = reader.end().mid_line;
+        if (j.is_discarded() || !j.is_object()) {
+            if (last) break;
+            return not_a_log(path, number);
+        }
         try {
-            const auto j = nlohmann::json::parse(text);
+            if (!header_seen) {
+                if (!j.contains("ktnet_load_log")) {
+                    return file_refused(
+                        FileError::Kind::not_a_file,
+                        fmt::format("{} has no header line: it is not a load's log, or an older "
+                                    "ktnet wrote it without the records' digests (start the load "
+                                    "again without --resume)",
+                                    path.string()));
+                }
+                read.header.time = j.at("time").get<std::string>();
+                read.header.file = j.at("file").get<std::string>();
+                read.header.scales = j.at("scales").get<std::vector<std::string>>();
+                read.header.verify = j.at("verify").get<bool>();
+                read.header.resumes = j.value("resumes", std::string());
+                header_seen = true;
+                continue;
+            }
             LogEntry e;
             e.time = j.at("time").get<std::string>();
             e.scale = j.at("scale").get<std::string>();
@@ -50,52 +119,55 @@ LogRead read_done_entries(const std::filesystem::path& path) {
             e.name = j.at("name").get<std::string>();
             e.result = j.at("result").get<std::string>();
             e.attempts = j.at("attempts").get<unsigned>();
-            if (e.done()) read.done.push_back(std::move(e));
-        } catch (const nlohmann::json::exception&) {
-            if (end == bytes->size()) continue;  // the partial last line of a killed run
-            return {
-                {},
-                fmt::format("{}: line {} is not a line of a load's log", path.string(), number)};
+            e.digest = std::stoull(j.at("digest").get<std::string>(), nullptr, 16);
+            ++read.entries;
+            each(e);
+        } catch (const std::exception&) {
+            if (last) break;
+            return not_a_log(path, number);
         }
+    }
+    if (!header_seen) {
+        return file_refused(FileError::Kind::not_a_file,
+                            fmt::format("{} is empty: it is no load's log", path.string()));
     }
     return read;
 }
 
-std::optional<LogWriter> LogWriter::create(const std::string& name, const std::string& stamp,
-                                           std::string& error) {
-    std::optional<std::filesystem::path> path;
-    if (!name.empty()) {
-        path = path_of(name);
-    } else {
-        // Never over an earlier run's log: each run keeps its own.
-        std::error_code ec;
-        for (unsigned n = 1; n < 1000; ++n) {
-            std::filesystem::path candidate = fmt::format(
-                "ktnet-load-{}{}.jsonl", stamp, n == 1 ? std::string() : fmt::format("-{}", n));
-            if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) {
-                path = candidate;
-                break;
-            }
-        }
+std::optional<std::filesystem::path> fresh_log_name(const std::string& stamp) {
+    std::error_code ec;
+    for (unsigned n = 1; n < 1000; ++n) {
+        std::filesystem::path candidate = fmt::format(
+            "ktnet-load-{}{}.jsonl", stamp, n == 1 ? std::string() : fmt::format("-{}", n));
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec)))
+            return candidate;
     }
-    if (!path) {
-        error = fmt::format("cannot create the log {}: not a file name", name);
-        return std::nullopt;
-    }
-    // A name of our own is a regular file, never followed through a symbolic link.
-    auto file = name.empty() ? LockedFile::open_result_file(*path, LockedFile::Contents::emptied)
-                             : LockedFile::open_for_writing(*path, LockedFile::Contents::emptied);
-    if (!file) {
-        error = fmt::format("cannot create the log {}: {}", path->string(), file.error().reason);
-        return std::nullopt;
-    }
-    return LogWriter(std::move(*file), std::move(*path));
+    return std::nullopt;
 }
 
-bool LogWriter::write(const LogEntry& entry) {
-    const std::string text = log_line(entry);
-    return static_cast<bool>(
-        file_.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
+FileResult<LogWriter> LogWriter::create(const std::string& name, const std::string& stamp,
+                                        const LogHeader& header) {
+    std::optional<std::filesystem::path> path =
+        name.empty() ? fresh_log_name(stamp) : path_of(name);
+    if (!path) return file_refused(FileError::Kind::system, "not a file name");
+    // Never over an earlier run's log unless named: each run keeps its own.
+    auto first = ReplacementFile::begin(
+        *path, name.empty() ? ReplacementFile::Name::ours : ReplacementFile::Name::users);
+    if (!first) return first.error();
+    const std::string head = header_line(header);
+    if (auto written =
+            first->write({reinterpret_cast<const std::uint8_t*>(head.data()), head.size()});
+        !written)
+        return written.error();
+    if (auto committed = first->commit(); !committed) return committed.error();
+    auto file = LockedFile::open_for_writing(first->path(), LockedFile::Contents::kept);
+    if (!file) return file.error();
+    return LogWriter(std::move(*file), first->path());
+}
+
+FileStatus LogWriter::write(const LogEntry& entry) {
+    const std::string line = log_line(entry);
+    return file_.write({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
 }
 
 }  // namespace ktnet

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     ktnet::add_compare(app, chosen, env);
     ktnet::add_check(app, chosen);
     ktnet::add_export(app, chosen, env);
-    ktnet::add_import(app, chosen);
+    ktnet::add_import(app, chosen, env);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -20,6 +20,8 @@ constexpr std::size_t npos = static_cast<std::size_t>(-1);
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 constexpr std::uint32_t digit_line_feed = static_cast<std::uint8_t>('\n' - '0');  // 218
 constexpr std::uint32_t digit_end_mark = static_cast<std::uint8_t>(0x1A - '0');   // 234
+// A request carries 16 bits of a PLU number: a higher one could never be read back.
+constexpr std::uint32_t highest_plu_number = 0xFFFF;
 
 bool is_name(const PluField& f) {
     return f.encoding == FieldEncoding::raw;
@@ -130,8 +132,12 @@ std::optional<std::string> store_value(const PluField& f, std::string_view cell,
     const std::string shown = fmt::format("\"{}\"", value);
     if (value.empty()) return std::string("the value is missing");
     if (is_plu(f)) {
-        const auto v = whole_number(value, 999999);
-        if (!v) return shown + " is not a PLU number from 0 to 999999";
+        const auto v = whole_number(value, highest_plu_number);
+        if (!v) {
+            return shown +
+                   " is not a PLU number from 0 to 65535 (a request carries 16 bits of it, so a "
+                   "scale could never be asked for a higher one)";
+        }
         write_le24(*v, std::span<std::uint8_t, 3>(byte, 3));
         return std::nullopt;
     }
@@ -224,75 +230,115 @@ const std::vector<std::string>& csv_column_names() {
     return names;
 }
 
+std::string PluCsvExport::header() const {
+    std::string text(byte_order_mark);
+    append_csv_row(text, csv_column_names(), separator_);
+    return text;
+}
+
+std::optional<std::string> PluCsvExport::append_row(std::string_view line, std::string& out) {
+    if (auto problem = export_row(line, code_page_, row_)) return problem;
+    append_csv_row(out, row_, separator_);
+    return std::nullopt;
+}
+
 CsvExport export_csv(std::span<const std::string> lines, const CodePage& code_page,
                      char separator) {
     CsvExport result;
-    result.text.reserve(64 + lines.size() * 128);
-    result.text = byte_order_mark;
-    append_csv_row(result.text, csv_column_names(), separator);
-    std::vector<std::string> row;
+    PluCsvExport csv(code_page, separator);
+    result.text = csv.header();
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (auto problem = export_row(lines[i], code_page, row)) {
+        std::string row;
+        if (auto problem = csv.append_row(lines[i], row)) {
             result.problems.push_back({i + 1, std::move(*problem)});
         } else if (result.problems.empty()) {
-            append_csv_row(result.text, row, separator);
+            result.text += row;
         }
     }
     if (!result.problems.empty()) result.text.clear();
     return result;
 }
 
+struct PluCsvImport::State {
+    std::optional<Layout> layout;  // once the header is read
+    bool header_failed = false;
+    std::vector<std::uint32_t> row_of_plu;  // by PLU number; 0 = not seen
+};
+
+PluCsvImport::PluCsvImport(const CodePage& code_page, const ImportSettings& settings, Report report)
+    : code_page_(code_page),
+      settings_(settings),
+      report_([this, report = std::move(report)](CellProblem&& p) {
+          ++problems_;
+          report(std::move(p));
+      }),
+      state_(std::make_unique<State>()) {}
+
+PluCsvImport::~PluCsvImport() = default;
+
+std::optional<FormattedLine> PluCsvImport::row(const CsvRow& row) {
+    if (!state_->layout) {
+        std::vector<CellProblem> header_problems;
+        state_->layout = read_header(row, settings_, header_problems);
+        state_->header_failed = !header_problems.empty();
+        for (CellProblem& p : header_problems) report_(std::move(p));
+        return std::nullopt;
+    }
+    // Rows are read only under a header without problems: their columns mean nothing else.
+    if (state_->header_failed) return std::nullopt;
+    const Layout& layout = *state_->layout;
+    const auto& names = csv_column_names();
+    const auto empty = [](const std::string& s) { return trimmed(s).empty(); };
+    if (std::all_of(row.fields.begin(), row.fields.end(), empty)) return std::nullopt;
+    const std::size_t before = problems_;
+    std::array<std::uint8_t, record_frame_length> record{};
+    for (std::size_t k = 0; k < plu_fields.size(); ++k) {
+        const std::size_t source = layout.source[k];
+        if (source == npos) continue;  // filled with zeros
+        const std::string_view cell =
+            source < row.fields.size() ? std::string_view(row.fields[source]) : "";
+        if (auto problem = store_value(plu_fields[k], cell, code_page_, record))
+            report_({row.number, source, names[k], std::move(*problem)});
+    }
+    for (std::size_t i = 0; i < row.fields.size(); ++i) {
+        const bool named = i < layout.width && layout.named[i];
+        if (!named && !empty(row.fields[i]))
+            report_({row.number, i, "", "a value in a column without a name"});
+    }
+    if (problems_ != before) return std::nullopt;
+    const PluField& plu = plu_fields.front();
+    const std::uint32_t number =
+        read_le24(std::span<const std::uint8_t, 3>(record.begin() + plu.frame_byte, 3));
+    auto& seen = state_->row_of_plu;
+    if (seen.empty()) seen.resize(highest_plu_number + 1);
+    if (seen[number] != 0) {
+        report_({row.number, layout.source[0], names[0],
+                 fmt::format("PLU {} is on row {} as well", number, seen[number])});
+        return std::nullopt;
+    }
+    seen[number] = static_cast<std::uint32_t>(row.number);
+    return format_line(settings_.scale, record);
+}
+
 CsvImport import_csv(std::string_view text, const CodePage& code_page,
                      const ImportSettings& options) {
     CsvImport result;
-    auto& problems = result.problems;
+    PluCsvImport import(code_page, options,
+                        [&](CellProblem&& p) { result.problems.push_back(std::move(p)); });
     CsvParse table = parse_csv(text, options.separator);
     if (table.error) {
-        problems.push_back({table.error->row, table.error->column, "", table.error->message});
+        result.problems.push_back(
+            {table.error->row, table.error->column, "", table.error->message});
         return result;
     }
     if (table.rows.empty()) {
-        problems.push_back({1, npos, "", "there is no header row"});
+        result.problems.push_back({1, npos, "", "there is no header row"});
         return result;
     }
-    const Layout layout = read_header(table.rows.front(), options, problems);
-    if (!problems.empty()) return result;
-
-    const auto& names = csv_column_names();
-    std::unordered_map<std::uint32_t, std::size_t> row_of_plu;
-    std::array<std::uint8_t, record_frame_length> record{};
-    for (std::size_t r = 1; r < table.rows.size(); ++r) {
-        const CsvRow& row = table.rows[r];
-        const auto empty = [](const std::string& s) { return trimmed(s).empty(); };
-        if (std::all_of(row.fields.begin(), row.fields.end(), empty)) continue;
-        const std::size_t before = problems.size();
-        record.fill(0);
-        for (std::size_t k = 0; k < plu_fields.size(); ++k) {
-            const std::size_t source = layout.source[k];
-            if (source == npos) continue;  // filled with zeros
-            const std::string_view cell =
-                source < row.fields.size() ? std::string_view(row.fields[source]) : "";
-            if (auto problem = store_value(plu_fields[k], cell, code_page, record))
-                problems.push_back({row.number, source, names[k], std::move(*problem)});
-        }
-        for (std::size_t i = 0; i < row.fields.size(); ++i) {
-            const bool named = i < layout.width && layout.named[i];
-            if (!named && !empty(row.fields[i]))
-                problems.push_back({row.number, i, "", "a value in a column without a name"});
-        }
-        if (problems.size() != before) continue;
-        const PluField& plu = plu_fields.front();
-        const std::uint32_t number =
-            read_le24(std::span<const std::uint8_t, 3>(record.begin() + plu.frame_byte, 3));
-        const auto [it, added] = row_of_plu.emplace(number, row.number);
-        if (!added) {
-            problems.push_back({row.number, layout.source[0], names[0],
-                                fmt::format("PLU {} is on row {} as well", number, it->second)});
-            continue;
-        }
-        result.lines.push_back(format_line(options.scale, record));
+    for (const CsvRow& row : table.rows) {
+        if (auto line = import.row(row)) result.lines.push_back(*line);
     }
-    if (!problems.empty()) result.lines.clear();
+    if (!result.problems.empty()) result.lines.clear();
     return result;
 }
 

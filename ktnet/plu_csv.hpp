@@ -13,12 +13,16 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "code_page.hpp"
+#include "csv.hpp"
 #include "link/scale_address.hpp"
 #include "plu/plu_line.hpp"
 
@@ -44,6 +48,22 @@ struct CsvExport {
 [[nodiscard]] CsvExport export_csv(std::span<const std::string> lines, const CodePage& code_page,
                                    char separator);
 
+// The CSV rows of PLU lines, one line at a time.
+class PluCsvExport {
+public:
+    PluCsvExport(const CodePage& code_page, char separator)
+        : code_page_(code_page), separator_(separator) {}
+    // The byte order mark and the header row.
+    std::string header() const;
+    // Appends the line's row to out; the reason instead when the line cannot be exported.
+    [[nodiscard]] std::optional<std::string> append_row(std::string_view line, std::string& out);
+
+private:
+    const CodePage& code_page_;
+    char separator_;
+    std::vector<std::string> row_;
+};
+
 struct CellProblem {
     std::size_t row;     // counted from 1, the header being row 1
     std::size_t column;  // counted from 0; npos for a problem of the row or of the header
@@ -60,6 +80,31 @@ struct ImportSettings {
 struct CsvImport {
     std::vector<FormattedLine> lines;   // in the reader's exact format
     std::vector<CellProblem> problems;  // every problem found; lines are then empty
+};
+
+// CSV rows into PLU lines one row at a time, in the memory of one row (and a table of the PLU
+// numbers seen), so that a CSV of any size costs the same. Each problem goes to report.
+class PluCsvImport {
+public:
+    using Report = std::function<void(CellProblem&&)>;
+    PluCsvImport(const CodePage& code_page, const ImportSettings& settings, Report report);
+    ~PluCsvImport();
+    PluCsvImport(const PluCsvImport&) = delete;
+    PluCsvImport& operator=(const PluCsvImport&) = delete;
+
+    // The first row is the header; each later one gives a line, or nothing when it is empty or
+    // has a problem.
+    [[nodiscard]] std::optional<FormattedLine> row(const CsvRow& row);
+    // No problem so far.
+    bool clean() const { return problems_ == 0; }
+
+private:
+    struct State;
+    const CodePage& code_page_;
+    ImportSettings settings_;
+    Report report_;
+    std::size_t problems_ = 0;
+    std::unique_ptr<State> state_;
 };
 
 // Rows that are empty in every column are skipped. Refused, each problem in its row and column:

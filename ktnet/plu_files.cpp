@@ -32,26 +32,62 @@ FileResult<std::string> read_file_bytes(std::string_view name) {
     }
 }
 
-FileResult<std::vector<std::string>> read_plu_lines(std::string_view name) {
+FileResult<TextReader> open_plu_file(std::string_view name) {
     auto path = file_path(name);
     if (!path) return path.error();
     auto file = LockedFile::open_for_reading(*path);
     if (!file) return file.error();
-    TextReader reader(std::move(*file));
-    std::vector<std::string> lines;
+    return TextReader(std::move(*file));
+}
+
+FileResult<PluFileRead> read_plu_file(
+    std::string_view name, const std::function<bool(std::size_t, std::string_view)>& each) {
+    auto reader = open_plu_file(name);
+    if (!reader) return reader.error();
+    return read_plu_file(*reader, each);
+}
+
+FileResult<PluFileRead> read_plu_file(
+    TextReader& reader, const std::function<bool(std::size_t, std::string_view)>& each) {
+    PluFileRead read;
     std::string line;
-    // No limit: a line too long for the loader is read whole, to be reported with its length.
+    line.reserve(max_line_length + 2);
     for (;;) {
-        switch (reader.read_line(line, std::string::npos)) {
+        switch (reader.read_line(line, plu_line_cap)) {
             case TextReader::Line::end:
-                return lines;
+                read.end = reader.end();
+                return read;
             case TextReader::Line::failed:
             case TextReader::Line::changed:
                 return reader.error();
-            default:
-                lines.push_back(line);
+            case TextReader::Line::too_long:
+                read.not_plu_line = read.lines + 1;
+                return read;
+            case TextReader::Line::read:
+                if (!each(++read.lines, line)) {
+                    read.stopped = true;
+                    return read;
+                }
         }
     }
+}
+
+std::string describe_not_plu_line(std::size_t line) {
+    return "line " + std::to_string(line) + " is not a PLU line: more than " +
+           std::to_string(plu_line_cap) + " characters without a line end";
+}
+
+FileResult<std::vector<std::string>> read_plu_lines(std::string_view name) {
+    std::vector<std::string> lines;
+    auto read = read_plu_file(name, [&](std::size_t, std::string_view line) {
+        lines.emplace_back(line);
+        return true;
+    });
+    if (!read) return read.error();
+    if (read->not_plu_line)
+        return file_refused(FileError::Kind::not_a_file,
+                            describe_not_plu_line(*read->not_plu_line));
+    return lines;
 }
 
 FileStatus write_file_bytes(std::string_view name, std::string_view bytes) {

@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
+
+#include "job_events.hpp"
 
 namespace ktnet {
 
@@ -40,6 +43,26 @@ private:
     std::size_t done_ = 0;
     Clock::time_point started_{};
     Clock::time_point shown_{};
+};
+
+// A job's events as progress lines, each scale under the label it is shown with.
+class ProgressObserver : public JobObserver {
+public:
+    ProgressObserver(Progress& progress, std::function<std::string(const ScaleAddress&)> label)
+        : progress_(progress), label_(std::move(label)) {}
+    void scale_started(const ScaleAddress& scale, std::size_t total) override {
+        progress_.start(label_(scale), total);
+    }
+    void record_done(const ScaleAddress&, std::size_t done, const RecordEvent&) override {
+        progress_.step(done);
+    }
+    void scale_done(const ScaleAddress&, const ScaleOutcome& outcome) override {
+        progress_.finish(outcome.result);
+    }
+
+private:
+    Progress& progress_;
+    std::function<std::string(const ScaleAddress&)> label_;
 };
 
 }  // namespace ktnet

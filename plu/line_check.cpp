@@ -48,6 +48,20 @@ constexpr Utf8Lead utf8_lead(std::uint8_t b) {
 
 }  // namespace
 
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
+    const auto b = static_cast<std::uint8_t>(text[i]);
+    if (b < 0x80) return 1;
+    const Utf8Lead lead = utf8_lead(b);
+    if (lead.length == 0 || i + lead.length > text.size()) return 0;
+    for (std::size_t k = 1; k < lead.length; ++k) {
+        const auto next = static_cast<std::uint8_t>(text[i + k]);
+        const bool fits = k == 1 ? (next >= lead.second_low && next <= lead.second_high)
+                                 : (next >= 0x80 && next <= 0xBF);
+        if (!fits) return 0;
+    }
+    return lead.length;
+}
+
 std::optional<NumberColumnFault> find_number_column_fault(std::string_view line) {
     const std::size_t n = std::min(line.size(), line_columns);
     for (std::size_t c = 0; c < n; ++c) {

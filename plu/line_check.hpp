@@ -81,6 +81,10 @@ std::string describe(const NumberColumnFault& fault);
 // a number column's rule.
 [[nodiscard]] std::optional<std::string> find_line_refusal(std::string_view line);
 
+// The length of the well-formed UTF-8 sequence that starts at text[i] (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0 when none does.
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
+
 // A byte as messages show it: 'A' for printable ASCII, 0xC5 otherwise.
 std::string show_byte(std::uint8_t b);
 // A byte in hexadecimal: 0x42.

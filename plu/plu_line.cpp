@@ -112,4 +112,17 @@ bool parse_line(std::string_view line, RecordFrame& record) {
     return true;
 }
 
+bool parse_line_as_written(std::string_view line, RecordFrame& record) {
+    if (!parse_line(line, record)) return false;
+    for (const PluField& f : plu_fields) {
+        if (f.encoding != FieldEncoding::decimal_out_bcd_in) continue;
+        const auto digit = [&](std::size_t c) {
+            return c < line.size() ? static_cast<std::uint8_t>(line[c]) - '0' : 0;
+        };
+        record[f.frame_byte] =
+            static_cast<std::uint8_t>(10 * digit(f.column) + digit(f.column + 1));
+    }
+    return true;
+}
+
 }  // namespace ktnet

@@ -26,4 +26,9 @@ FormattedLine format_line(const ScaleAddress& scale,
 // building nothing, for an empty line or one whose first character is NUL.
 [[nodiscard]] bool parse_line(std::string_view line, RecordFrame& record);
 
+// The record the reader wrote this line from, every byte but 36: as parse_line, except that
+// columns 118-119 are read the way the reader writes them (the byte in decimal), where ldk reads
+// them as BCD. For a line the reader wrote, format_line of the result gives the line back.
+[[nodiscard]] bool parse_line_as_written(std::string_view line, RecordFrame& record);
+
 }  // namespace ktnet

@@ -101,8 +101,11 @@ TEST_F(Emulated, AShopsWeekDrivesEverySubcommand) {
     const auto load = nlohmann::json::parse(read_bytes(dir / "load.json"));
     EXPECT_EQ(load["scales"][1]["done"], 2);
     EXPECT_EQ(load["scales"][2]["done"], loaded);
+    // The resumed run's log names the first instead of copying it: its header, then bakery's
+    // records the first run did not get to.
     const std::string second = read_bytes(dir / "second.jsonl");
-    EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 3 * loaded);
+    EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 1 + loaded - 2);
+    EXPECT_NE(second.find(R"("resumes":)"), std::string::npos) << second;
 
     const auto compare = nlohmann::json::parse(read_bytes(dir / "compare.json"));
     for (const auto& pair : compare["pairs"]) EXPECT_TRUE(pair["equal"]) << pair.dump();

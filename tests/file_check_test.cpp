@@ -35,6 +35,7 @@ struct CheckCase {
     const char* what;
     std::string file;
     std::vector<Place> expected;
+    CheckRules rules{};
 };
 
 class FileCheck : public ::testing::TestWithParam<CheckCase> {};
@@ -42,8 +43,8 @@ class FileCheck : public ::testing::TestWithParam<CheckCase> {};
 TEST_P(FileCheck, ReportsEachProblemInItsPlace) {
     const std::string& file = GetParam().file;
     std::vector<Place> found;
-    for (const Finding& f :
-         check_plu_file({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()})) {
+    for (const Finding& f : check_plu_file(
+             {reinterpret_cast<const std::uint8_t*>(file.data()), file.size()}, GetParam().rules)) {
         EXPECT_FALSE(f.message.empty());
         found.emplace_back(f.line, f.column, f.kind);
     }
@@ -66,7 +67,12 @@ INSTANTIATE_TEST_SUITE_P(
             "NUL first", line(1) + std::string(1, '\0') + "rest\r\n", {{2, 0, K::unreadable_line}}},
         CheckCase{"space in a number column", line(1, 41, " "), {{1, 41, K::number_column}}},
         CheckCase{"duplicate PLU", line(5) + line(6) + line(5), {{3, 9, K::duplicate_plu}}},
-        CheckCase{"byte 65 above 9", line(1, 118, "42"), {{1, 118, K::byte65_changes}}},
+        CheckCase{"byte 65 above 9, which ktnet keeps", line(1, 118, "42"), {}},
+        CheckCase{"byte 65 above 9, which ldk changes",
+                  line(1, 118, "42"),
+                  {{1, 118, K::byte65_changes}},
+                  {.for_ldk = true}},
+        CheckCase{"PLU above 65535", line(70000) + line(65535), {{1, 9, K::plu_out_of_range}}},
         CheckCase{"UTF-8 name", line(1, 20, "\xC5\x81\xC3\xB3"), {{1, 20, K::utf8_name}}},
         CheckCase{"Windows-1250 name", line(1, 20, "\xA3\xF3\xB9"), {}},
         CheckCase{"UTF-8 name typed, shifting the line",

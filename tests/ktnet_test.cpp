@@ -31,10 +31,14 @@ Outcome run(F command, const Options& options) {
     return {status, out.str(), err.str()};
 }
 
-// export of a file, which needs no controller.
+// export of a file, and import, which need no controller.
 int export_file(const ExportOptions& options, std::ostream& out, std::ostream& err) {
     ShopEnvironment env;
     return run_export(options, env, out, err);
+}
+int import_file(const ImportOptions& options, std::ostream& out, std::ostream& err) {
+    ShopEnvironment env;
+    return run_import(options, env, out, err);
 }
 
 // A file as the reader writes it for these records: each line's LF stored as CR LF.
@@ -86,8 +90,8 @@ TEST_P(ExportImport, GivesBackEveryReaderFileByteForByte) {
                                        c.code_page, c.separator});
     ASSERT_EQ(exported.status, 0) << exported.err;
     const Outcome imported =
-        run(run_import, ImportOptions{(dir / "edit.csv").string(), (dir / "out.txt").string(),
-                                      c.scale, false, c.code_page, c.separator});
+        run(import_file, ImportOptions{(dir / "edit.csv").string(), (dir / "out.txt").string(),
+                                       c.scale, false, c.code_page, c.separator});
     ASSERT_EQ(imported.status, 0) << imported.err;
     EXPECT_TRUE(read_bytes(dir / "out.txt") == original);
 }
@@ -105,9 +109,9 @@ TEST(Ktnet, SpreadsheetEditComesBackAsTheReadersLine) {
     csv += "\n12;\"\xC5\x81OSO\xC5\x9A; w\xC4\x99\x64zony\";7082";  // "ŁOSOŚ; wędzony"
     for (std::size_t k = 3; k < csv_column_names().size(); ++k) csv += ";0";
     write_bytes(dir / "in.csv", csv + "\n");
-    const Outcome r = run(run_import, ImportOptions{.input = (dir / "in.csv").string(),
-                                                    .output = (dir / "out.txt").string(),
-                                                    .scale = "2T3"});
+    const Outcome r = run(import_file, ImportOptions{.input = (dir / "in.csv").string(),
+                                                     .output = (dir / "out.txt").string(),
+                                                     .scale = "2T3"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string name =
         "\xA3OSO\x8C; w\xEA"
@@ -142,8 +146,8 @@ TEST_P(ImportRefusals, NameRowAndColumnAndWriteNothing) {
     ScratchDir dir;
     write_bytes(dir / "in.csv", GetParam().csv);
     write_bytes(dir / "out.txt", "last week's file");
-    const Outcome r = run(run_import, ImportOptions{.input = (dir / "in.csv").string(),
-                                                    .output = (dir / "out.txt").string()});
+    const Outcome r = run(import_file, ImportOptions{.input = (dir / "in.csv").string(),
+                                                     .output = (dir / "out.txt").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(std::string("in.csv: ") + GetParam().message), std::string::npos) << r.err;
     EXPECT_EQ(read_bytes(dir / "out.txt"), "last week's file");
@@ -198,9 +202,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Ktnet, FillZeroTakesMissingSettingColumnsAsZero) {
     ScratchDir dir;
     write_bytes(dir / "in.csv", "plu;name;c41_46\n7;A;123\n");
-    const Outcome r = run(run_import, ImportOptions{.input = (dir / "in.csv").string(),
-                                                    .output = (dir / "out.txt").string(),
-                                                    .fill_zero = true});
+    const Outcome r = run(import_file, ImportOptions{.input = (dir / "in.csv").string(),
+                                                     .output = (dir / "out.txt").string(),
+                                                     .fill_zero = true});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_bytes(dir / "out.txt").substr(0, 59),
               "1 S 01 xx000007 A" + std::string(24, ' ') + "000123 x 000000 00");
