@@ -141,7 +141,7 @@ TEST(SimulatedController, ReportOfWrongSizeIsAViolation) {
 TEST(SimulatedController, FaultNamesRoundTrip) {
     for (const char* name :
          {"status5", "wrong-code", "short", "garbage", "no-terminator", "write-fails", "read-fails",
-          "unplugged", "latency", "stray", "wrong-plu", "bad-checksum", "stall"}) {
+          "unplugged", "latency", "stray", "wrong-plu", "bad-checksum", "stall", "wrong-address"}) {
         const auto kind = fault_kind_from_name(name);
         ASSERT_TRUE(kind) << name;
         EXPECT_EQ(fault_kind_name(*kind), name);
