@@ -79,6 +79,12 @@ std::string describe_answer(const Answer& a, std::chrono::milliseconds timeout) 
         case AnswerFault::bad_checksum:
             return std::string(describe(a.fault)) + " (" + std::to_string(a.requests) +
                    " requests)";
+        case AnswerFault::wrong_address:
+            return "answer from address " + hex_byte(a.address_answered) + " for " +
+                   hex_byte(a.address_asked) + " (" + std::to_string(a.requests) + " requests)";
+        case AnswerFault::plu_out_of_range:
+            return "PLU " + std::to_string(a.plu_asked) + " cannot be asked for (at most " +
+                   std::to_string(highest_request_plu) + "); nothing was sent";
         default:
             return std::string(describe(a.fault));
     }

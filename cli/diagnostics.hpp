@@ -31,7 +31,8 @@ private:
 std::string describe(const PortError& error);
 
 // Why an answer was not taken, with what it carried: "status 5 (...)", "no answer within 10 s",
-// "wrong answer code 0xD1", "short answer (40 bytes)", "PLU 18 answered for PLU 17 (3 requests)".
+// "wrong answer code 0xD1", "short answer (40 bytes)", "PLU 18 answered for PLU 17 (5 requests)",
+// "answer from address 0x82 for 0x81 (5 requests)".
 std::string describe_answer(const Answer& answer, std::chrono::milliseconds timeout);
 
 }  // namespace ktnet

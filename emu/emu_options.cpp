@@ -43,12 +43,14 @@ Options:
                            wrong-plu    a PLU request is answered with the next PLU's record
                            bad-checksum a byte of the answer changes after its checksum
                            stall        the request is carried out, no answer ever comes
+                           wrong-address  the answer carries the next scale's address byte
                            latency:US   the answer comes US microseconds late
                            late:MS      the answer comes MS milliseconds late
   --latency-us US          delay every answer by US microseconds
   --quirk NAME             the scales answer their own way throughout; repeatable:
                            unknown-plu-zero     a PLU they do not hold comes back numbered 0
                            checksum-off-by-one  every answer's checksum is one too high
+                           own-address          every answer carries address byte 0x00
   --pid-file FILE          write the command's process id to FILE
   --usage-file FILE        write the command's resource use to FILE when it ends:
                            "max_rss_kb N", "user_us N", "system_us N", one per line
@@ -113,6 +115,8 @@ bool add_quirk(std::string_view name, sim::Quirks& quirks) {
         quirks.unknown_plu_as_zero = true;
     } else if (name == "checksum-off-by-one") {
         quirks.checksum_off_by_one = true;
+    } else if (name == "own-address") {
+        quirks.own_address = true;
     } else {
         return false;
     }
@@ -174,8 +178,9 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
             o.latency = std::chrono::microseconds(*us);
         } else if (a == "--quirk") {
             if (!add_quirk(v, o.quirks))
-                return fail("--quirk takes unknown-plu-zero or checksum-off-by-one, not " +
-                            std::string(v));
+                return fail(
+                    "--quirk takes unknown-plu-zero, checksum-off-by-one or own-address, not " +
+                    std::string(v));
         } else if (a == "--pid-file") {
             o.pid_file = std::string(v);
         } else if (a == "--usage-file") {

@@ -73,8 +73,10 @@ private:
 // The record a valid answer carries: status not 5, answer byte 0 the head 0x7C, byte 4 the
 // code 0xD0, and the answer, with each "~x" pair standing for x + 0x7C, holding at least 77
 // bytes before its first terminator 0x7D not taken by a pair (the scan gives up after position
-// 249, keeping the byte it stopped at). The same answer to every request is the scale's own,
-// so its checksum and PLU number do not matter here.
+// 249, keeping the byte it stopped at). The same answer to every request shows the scale's own
+// way, so its checksum does not matter here, nor its address byte unless it names another
+// scale (1-9, 0x81-0x89, all but 1S1's own 0x81); its PLU number must be 7, or 0 for a scale
+// that numbers unknown PLUs 0.
 std::optional<std::vector<std::uint8_t>> valid_record(const Report& report) {
     const std::uint8_t* answer = report.data() + 2;
     if (report[1] == 5 || answer[0] != 0x7C || answer[4] != 0xD0) return std::nullopt;
@@ -90,6 +92,11 @@ std::optional<std::vector<std::uint8_t>> valid_record(const Report& report) {
     }
     record.push_back(answer[at]);
     if (record.size() < 77) return std::nullopt;
+    const unsigned plu = record[6] | record[7] << 8 | record[8] << 16;
+    if (plu != 7 && plu != 0) return std::nullopt;
+    const std::uint8_t a = record[2];
+    const bool names_a_scale = (a >= 0x01 && a <= 0x09) || (a >= 0x81 && a <= 0x89);
+    if (names_a_scale && a != 0x81) return std::nullopt;
     return record;
 }
 

@@ -39,6 +39,7 @@ Discovery ControllerLink::find_controller(const DiscoveryObserver& observer) {
     using Kind = DiscoveryEvent::Kind;
     Discovery discovery;
     controller_.reset();
+    unanswered_ = false;
     auto list = port_.list_interfaces();
     if (!list) {
         observer({Kind::no_hid_list, 0, {}, list.error()});
@@ -77,8 +78,11 @@ Exchange ControllerLink::exchange(std::uint8_t route,
                                   std::span<const std::uint8_t, frame_buffer_size> escaped,
                                   std::span<std::uint8_t, frame_buffer_size> answer) {
     fill_output_report(route, escaped, output_);
-    std::fill(input_.begin() + report_frame_offset, input_.end(), ' ');
     if (!controller_) return {Exchange::Kind::no_controller, 0, {}};
+    if (unanswered_) {
+        if (auto ended = drop_late_answer()) return *ended;
+    }
+    std::fill(input_.begin() + report_frame_offset, input_.end(), ' ');
 
     // Whatever waits now answered something else (a stray copy, a late answer, another
     // program's traffic): this request's answer can only come after it is sent.
@@ -95,6 +99,7 @@ Exchange ControllerLink::exchange(std::uint8_t route,
     for (;;) {
         const auto now = Clock::now();
         if (now - sent >= stop_check_interval && stop_requested_()) {
+            unanswered_ = true;
             return {Exchange::Kind::interrupted, 0, {}};
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
@@ -105,10 +110,34 @@ Exchange ControllerLink::exchange(std::uint8_t route,
             return {Exchange::Kind::read_failed, 0, read.error()};
         }
         if (*read == ReadOutcome::received) break;
-        if (Clock::now() >= deadline) return {Exchange::Kind::timed_out, 0, {}};
+        if (Clock::now() >= deadline) {
+            unanswered_ = true;
+            return {Exchange::Kind::timed_out, 0, {}};
+        }
     }
     std::copy_n(input_.begin() + report_frame_offset, report_frame_bytes, answer.begin());
     return {Exchange::Kind::answered, input_[1], {}};
+}
+
+// A late answer read after the next request would pass for that request's answer (the same
+// scale's acknowledgement, or even the same PLU of another scale): it gets one more time-out
+// to come before anything else is sent. A stop request is honoured at once here, as the
+// answer waited for is of no use.
+std::optional<Exchange> ControllerLink::drop_late_answer() {
+    const auto deadline = Clock::now() + timeout_;
+    for (;;) {
+        if (stop_requested_()) return Exchange{Exchange::Kind::interrupted, 0, {}};
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= std::chrono::milliseconds(0)) break;
+        const auto read = controller_->read_report(input_, std::min(left, stop_check_interval));
+        if (!read) {
+            if (stop_requested_()) return Exchange{Exchange::Kind::interrupted, 0, {}};
+            return Exchange{Exchange::Kind::read_failed, 0, read.error()};
+        }
+        if (*read == ReadOutcome::received) break;
+    }
+    unanswered_ = false;
+    return std::nullopt;
 }
 
 }  // namespace ktnet

@@ -1,12 +1,15 @@
 // The link to the KT-NET controller: finds it among the HID devices and holds it for this run
 // alone, then carries one escaped frame per exchange in 255-byte reports, each answer read
-// after its own request and waited for no longer than a time-out.
+// after its own request and waited for no longer than a time-out. An answer given up on may
+// still come; it is waited for and dropped before the next request, never taken for the next
+// request's answer.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -85,15 +88,21 @@ public:
 
     // Throws away input reports waiting from before, sends bytes 0..252 of the escaped buffer on
     // the route, and waits for the answer. On an answer, copies its frame into answer[0..252];
-    // otherwise answer is untouched.
+    // otherwise answer is untouched. When the exchange before timed out or was interrupted,
+    // first waits up to the time-out more for that late answer and drops it if it comes; a
+    // stop request then ends the exchange, interrupted, before anything is sent.
     Exchange exchange(std::uint8_t route, std::span<const std::uint8_t, frame_buffer_size> escaped,
                       std::span<std::uint8_t, frame_buffer_size> answer);
 
 private:
+    // The grace wait for the answer to the request before; nothing when it is over.
+    std::optional<Exchange> drop_late_answer();
+
     HidPort& port_;
     std::chrono::milliseconds timeout_;
     std::function<bool()> stop_requested_;
     std::unique_ptr<HidDevice> controller_;
+    bool unanswered_ = false;  // the last request's answer was given up on, and may yet come
     Report output_{};
     Report input_{};
 };

@@ -93,12 +93,16 @@ std::uint32_t record_plu(std::span<const std::uint8_t, record_frame_length> reco
     return read_le24(record.subspan<record_plu_index, 3>());
 }
 
-bool record_checksum_holds(std::span<const std::uint8_t, record_frame_length> record) {
+std::uint8_t record_checksum_excess(std::span<const std::uint8_t, record_frame_length> record) {
     std::uint8_t sum = 0;
     for (std::size_t i = address_index; i <= record_checksum_index; ++i) {
         sum = static_cast<std::uint8_t>(sum + record[i]);
     }
-    return sum == 0;
+    return sum;
+}
+
+bool record_checksum_holds(std::span<const std::uint8_t, record_frame_length> record) {
+    return record_checksum_excess(record) == 0;
 }
 
 }  // namespace ktnet

@@ -35,6 +35,9 @@ inline constexpr std::size_t bare_frame_length = 5;     // head, address, 0, ter
 inline constexpr std::size_t short_frame_length = 11;   // 'K' and 'P'
 inline constexpr std::size_t record_frame_length = 77;  // 'Q' and its 0xD0 twin
 
+// A request carries its PLU number in 16 bits.
+inline constexpr std::uint32_t highest_request_plu = 0xFFFF;
+
 // unescape() never scans past this index, so its result is at most 251 bytes.
 inline constexpr std::size_t unescape_scan_limit = 249;
 inline constexpr std::size_t max_unescaped_length = unescape_scan_limit + 2;
@@ -62,7 +65,8 @@ std::size_t unescape(std::span<const std::uint8_t, frame_buffer_size> in,
 // Writes the 11-byte opening frame except its checksum byte.
 void build_opening_frame(std::span<std::uint8_t, frame_buffer_size> frame);
 
-// Writes the 11-byte request for one PLU record (the low 16 bits of plu) except its checksum.
+// Writes the 11-byte request for one PLU record except its checksum; plu must be at most
+// highest_request_plu (only its low 16 bits are carried).
 void build_request_frame(std::uint8_t address_byte, std::uint32_t plu,
                          std::span<std::uint8_t, frame_buffer_size> frame);
 
@@ -72,6 +76,9 @@ void build_store_frame(std::uint8_t address_byte, const RecordFrame& record,
 
 // The PLU number a record carries.
 std::uint32_t record_plu(std::span<const std::uint8_t, record_frame_length> record);
+
+// What bytes 2 to 75 of a record frame sum to modulo 256: 0 when its checksum holds.
+std::uint8_t record_checksum_excess(std::span<const std::uint8_t, record_frame_length> record);
 
 // True when bytes 2 to 75 of a record frame sum to zero modulo 256.
 [[nodiscard]] bool record_checksum_holds(std::span<const std::uint8_t, record_frame_length> record);

@@ -12,6 +12,29 @@ Answer refused(Answer answer, AnswerFault fault) {
     return answer;
 }
 
+// How a record answer departs from its request in the ways a scale may have of its own.
+Deviation deviation_of(std::span<const std::uint8_t, record_frame_length> record,
+                       std::uint8_t address_asked, std::uint32_t plu_asked) {
+    Deviation d;
+    d.plu_zero = plu_asked != 0 && record_plu(record) == 0;
+    d.checksum_excess = record_checksum_excess(record);
+    if (record[address_index] != address_asked) d.address = record[address_index];
+    return d;
+}
+
+// An address byte that names a scale is that scale's answer, never another scale's own way.
+bool from_another_scale(const ScaleAddress& scale, const Deviation& d) {
+    return d.address && ScaleAddress::from_route(scale.route(), *d.address).has_value();
+}
+
+// The fault of an answer not taken, from what the scale's own ways do not explain, the gravest
+// first: it came from elsewhere, it was garbled, it is another record.
+AnswerFault fault_of(const Deviation& unexplained) {
+    if (unexplained.address) return AnswerFault::wrong_address;
+    if (unexplained.checksum_excess != 0) return AnswerFault::bad_checksum;
+    return AnswerFault::wrong_plu;
+}
+
 // The verdict on an answer's status, head and code.
 Answer judge_head(Answer answer, const FrameBuffer& frame, std::uint8_t expected_code) {
     answer.code = frame[command_index];
@@ -49,6 +72,10 @@ std::string_view describe(AnswerFault fault) {
             return "the record's checksum does not hold";
         case AnswerFault::wrong_plu:
             return "the record carries another PLU number";
+        case AnswerFault::wrong_address:
+            return "the answer comes from another address";
+        case AnswerFault::plu_out_of_range:
+            return "the PLU number is above what a request can carry";
     }
     return "unknown fault";
 }
@@ -98,14 +125,41 @@ Answer Session::open_conversation() {
     return answer;
 }
 
+unsigned Session::agreeing(std::size_t length) {
+    const bool same =
+        length == previous_length_ &&
+        std::equal(unescaped_.begin(), unescaped_.begin() + length, previous_.begin());
+    agreeing_ = same ? agreeing_ + 1 : 1;
+    return agreeing_;
+}
+
+void Session::keep_refused(std::size_t length) {
+    previous_ = unescaped_;
+    previous_length_ = length;
+}
+
+bool Session::own_way(const ScaleAddress& scale, const Deviation& deviation, std::size_t length) {
+    if (!quirks_.unexplained(scale, deviation).any()) return true;
+    if (agreeing(length) < agreeing_answers) return false;
+    quirks_.learn(scale, deviation);
+    return true;
+}
+
 RecordAnswer Session::read_record(const ScaleAddress& scale, std::uint32_t plu) {
     RecordAnswer result;
-    std::size_t previous_length = 0;
+    result.answer.plu_asked = plu;
+    result.answer.address_asked = scale.address_byte();
+    if (plu > highest_request_plu) {
+        result.answer = refused(result.answer, AnswerFault::plu_out_of_range);
+        return result;
+    }
+    previous_length_ = 0;
     for (unsigned request = 1; request <= record_requests; ++request) {
         build_request_frame(scale.address_byte(), plu, raw_);
         Answer answer = exchange(scale.route(), short_frame_length);
         answer.requests = request;
         answer.plu_asked = plu;
+        answer.address_asked = scale.address_byte();
         if (!answer.accepted()) {
             result.answer = answer;
             return result;
@@ -123,29 +177,41 @@ RecordAnswer Session::read_record(const ScaleAddress& scale, std::uint32_t plu) 
         const std::span<const std::uint8_t, record_frame_length> record(unescaped_.data(),
                                                                         record_frame_length);
         answer.plu_answered = record_plu(record);
-        const bool checks_hold = record_checksum_holds(record) && answer.plu_answered == plu;
-        const bool repeated =
-            request > 1 && answer.length == previous_length &&
-            std::equal(unescaped_.begin(), unescaped_.begin() + answer.length, previous_.begin());
-        if (checks_hold || repeated) {
+        answer.address_answered = record[address_index];
+        const Deviation d = deviation_of(record, scale.address_byte(), plu);
+        const bool other_record =
+            (answer.plu_answered != plu && !d.plu_zero) || from_another_scale(scale, d);
+        if (!other_record && (!d.any() || own_way(scale, d, answer.length))) {
             result.answer = answer;
             std::copy(record.begin(), record.end(), result.record.begin());
             return result;
         }
-        result.answer = refused(answer, record_checksum_holds(record) ? AnswerFault::wrong_plu
-                                                                      : AnswerFault::bad_checksum);
-        previous_ = unescaped_;
-        previous_length = answer.length;
+        result.answer = refused(answer, fault_of(quirks_.unexplained(scale, d)));
+        keep_refused(answer.length);
     }
     return result;
 }
 
 Answer Session::store_record(const ScaleAddress& scale, const RecordFrame& record) {
-    build_store_frame(scale.address_byte(), record, raw_);
-    Answer answer = exchange(scale.route(), record_frame_length);
-    answer.requests = 1;
-    if (!answer.accepted()) return answer;
-    return judge_head(answer, answer_, answer_stored);
+    Answer answer;
+    previous_length_ = 0;
+    for (unsigned request = 1; request <= record_requests; ++request) {
+        build_store_frame(scale.address_byte(), record, raw_);
+        answer = exchange(scale.route(), record_frame_length);
+        answer.requests = request;
+        answer.address_asked = scale.address_byte();
+        if (!answer.accepted()) return answer;
+        answer = judge_head(answer, answer_, answer_stored);
+        if (!answer.accepted()) return answer;
+        answer.address_answered = answer_[address_index];
+        if (answer.address_answered == answer.address_asked) return answer;
+        const Deviation d{.address = answer.address_answered};
+        const std::size_t length = unescape(answer_, unescaped_);
+        if (!from_another_scale(scale, d) && own_way(scale, d, length)) return answer;
+        answer = refused(answer, AnswerFault::wrong_address);
+        keep_refused(length);
+    }
+    return answer;
 }
 
 }  // namespace ktnet

@@ -12,7 +12,7 @@ constexpr std::size_t report_frame_offset = 2;
 constexpr std::uint8_t status_ok = 0;
 constexpr std::uint8_t answer_open = command_open | answer_bit;
 
-constexpr std::array<std::pair<FaultKind, std::string_view>, 13> fault_names = {{
+constexpr std::array<std::pair<FaultKind, std::string_view>, 14> fault_names = {{
     {FaultKind::status5, "status5"},
     {FaultKind::wrong_code, "wrong-code"},
     {FaultKind::short_answer, "short"},
@@ -26,6 +26,7 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 13> fault_names = {
     {FaultKind::wrong_plu, "wrong-plu"},
     {FaultKind::bad_checksum, "bad-checksum"},
     {FaultKind::stall, "stall"},
+    {FaultKind::wrong_address, "wrong-address"},
 }};
 static_assert(fault_names.size() == all_fault_kinds.size());
 
@@ -40,6 +41,12 @@ std::string hex(unsigned value) {
 
 std::vector<std::uint8_t> frame_head_for(std::uint8_t address, std::uint8_t code) {
     return {frame_head, frame_head, address, 0, code, 1};
+}
+
+// The address byte of the next scale of the same kind: 1S9 is followed by 1S1.
+std::uint8_t next_scale_address(std::uint8_t address) {
+    const auto number = static_cast<std::uint8_t>(address & ~section_bit);
+    return static_cast<std::uint8_t>((address & section_bit) | (number % 9 + 1));
 }
 
 }  // namespace
@@ -230,6 +237,9 @@ Report SimulatedController::carry_out(std::uint8_t route, const std::vector<std:
             answer[1] = status_failed;
             return answer;
         }
+        const std::uint8_t from = fault == FaultKind::wrong_address ? next_scale_address(address)
+                                  : quirks_.own_address             ? own_address_byte
+                                                                    : address;
         if (command == command_request_plu) {
             std::uint32_t plu =
                 read_le16(std::span<const std::uint8_t, 2>(frame.data() + payload_index, 2));
@@ -238,14 +248,14 @@ Report SimulatedController::carry_out(std::uint8_t route, const std::vector<std:
             const bool known = it != scale->records.end();
             const RecordBody body =
                 known ? it->second : empty_record(quirks_.unknown_plu_as_zero ? 0 : plu);
-            reply = frame_head_for(address, answer_plu);
+            reply = frame_head_for(from, answer_plu);
             reply.insert(reply.end(), body.begin(), body.end());
             reply.insert(reply.end(), {0, frame_terminator});
         } else {
             RecordBody body;
             std::copy_n(frame.begin() + record_body_offset, body.size(), body.begin());
             scale->records[plu_number_of(body)] = body;
-            reply = frame_head_for(address, answer_stored);
+            reply = frame_head_for(from, answer_stored);
             reply.insert(reply.end(), {body[0], body[1], body[2], 0, frame_terminator});
         }
     }

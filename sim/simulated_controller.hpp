@@ -2,7 +2,7 @@
 // report and queues the input report a real controller would answer with, checking every
 // report it receives like a strict peer. Each open handle of the device has its own queue and
 // gets a copy of every answer, as Linux hidraw gives every open handle. Faults can be injected
-// per exchange; two quirks make the scales answer their own way throughout.
+// per exchange; three quirks make the scales answer their own way throughout.
 #pragma once
 
 #include <array>
@@ -54,15 +54,16 @@ enum class FaultKind {
     wrong_plu,      // a request is answered with the next PLU's record
     bad_checksum,   // the request is carried out; a byte of the answer changed after its checksum
     stall,          // the request is carried out, and no answer ever comes
+    wrong_address,  // the request is carried out; the answer carries another scale's address
 };
 
 // Every kind above, in that order.
-inline constexpr std::array<FaultKind, 13> all_fault_kinds = {
+inline constexpr std::array<FaultKind, 14> all_fault_kinds = {
     FaultKind::status5,     FaultKind::wrong_code,    FaultKind::short_answer,
     FaultKind::garbage,     FaultKind::no_terminator, FaultKind::failed_write,
     FaultKind::failed_read, FaultKind::unplugged,     FaultKind::latency,
     FaultKind::stray,       FaultKind::wrong_plu,     FaultKind::bad_checksum,
-    FaultKind::stall,
+    FaultKind::stall,       FaultKind::wrong_address,
 };
 
 struct Fault {
@@ -73,10 +74,15 @@ struct Fault {
 [[nodiscard]] std::optional<FaultKind> fault_kind_from_name(std::string_view name);
 std::string_view fault_kind_name(FaultKind kind);
 
+// The address byte of the scales' answers under the own_address quirk: no scale's address
+// (those are 1-9, with 0x80 for a section), so that it can never pass for another scale's.
+inline constexpr std::uint8_t own_address_byte = 0x00;
+
 // Ways a scale answers throughout, that a careful reader must still take as it always has.
 struct Quirks {
     bool unknown_plu_as_zero = false;  // a PLU it does not hold comes back numbered 0
     bool checksum_off_by_one = false;  // every answer's checksum is one more than it should be
+    bool own_address = false;          // every answer carries own_address_byte as its address
 };
 
 using Clock = std::chrono::steady_clock;

@@ -229,6 +229,41 @@ TEST_F(LinkExchange, AnAnswerIsAlwaysReadAfterItsOwnRequest) {
     EXPECT_EQ(answer[command_index], answer_plu);  // not the opening's second copy
 }
 
+// An answer given up on is waited for once more before the next request, and dropped; a stop
+// request in that wait ends the exchange before anything is sent.
+class LinkAfterTimeOut : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LinkAfterTimeOut, DropsTheLateAnswerBeforeTheNextRequest) {
+    SimulatedController controller;
+    controller.add_scale(testing::address("1S1"));
+    SimPort port = sim::port_with_controller(controller);
+    bool stop = false;
+    ControllerLink link(port, 50ms, [&stop] { return stop; });
+    ASSERT_EQ(link.find_controller([](const auto&) {}).result, R::found);
+    controller.inject(0, {sim::FaultKind::latency, 70ms});
+    FrameBuffer raw{}, escaped{}, answer{};
+    build_opening_frame(raw);
+    checksum(short_frame_length, raw);
+    escape(short_frame_length, raw, escaped);
+    ASSERT_EQ(link.exchange(route_opening, escaped, answer).kind, Exchange::Kind::timed_out);
+
+    stop = GetParam();
+    raw = testing::frame_of({0x7C, 0x7C, 0x81, 0x00, 0x50, 0x01, 0x05, 0x00, 0x00, 0x00, 0x7D});
+    checksum(11, raw);
+    escape(11, raw, escaped);
+    const Exchange next = link.exchange(0, escaped, answer);
+    EXPECT_EQ(controller.exchanges(), stop ? 1u : 2u);
+    if (stop) {
+        EXPECT_EQ(next.kind, Exchange::Kind::interrupted);
+    } else {
+        ASSERT_EQ(next.kind, Exchange::Kind::answered);
+        EXPECT_EQ(answer[command_index], answer_plu);  // not the opening's late answer
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ControllerLink, LinkAfterTimeOut, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "stop_requested" : "answered"; });
+
 TEST(LinkStop, AStopRequestEndsAWaitThatDragsOn) {
     SimulatedController controller;
     SimPort port = sim::port_with_controller(controller);

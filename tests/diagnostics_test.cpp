@@ -71,9 +71,14 @@ INSTANTIATE_TEST_SUITE_P(
             rdk_ok + found + rdk_no_answer,
             "rdk: PLU 1 from 1S1: the report could not be written: Input/output error"},
         DiagnosisCase{"plu_asked_and_answered",
-            "emu --fault 1:wrong-plu --fault 2:bad-checksum --fault 3:wrong-plu -- bash -c '" +
-                rdk + "'",
-            rdk_ok + found + rdk_no_answer, "rdk: PLU 1 from 1S1: PLU 2 answered for PLU 1 (3 requests)"},
+            "emu --fault 1:wrong-plu --fault 2:bad-checksum --fault 3:wrong-address --fault 4:wrong-plu "
+            "--fault 5:wrong-plu -- bash -c '" + rdk + "'",
+            rdk_ok + found + rdk_no_answer, "rdk: PLU 1 from 1S1: PLU 2 answered for PLU 1 (5 requests)"},
+        DiagnosisCase{"address_asked_and_answered",
+            "emu --fault 1:wrong-address --fault 2:wrong-address --fault 3:wrong-address "
+            "--fault 4:wrong-address --fault 5:wrong-address -- bash -c '" + ldk + "'",
+            ldk_ok + found + ldk_not_accepted,
+            "ldk: in.txt:1: PLU 1 not accepted by 1S1: answer from address 0x82 for 0x81 (5 requests)"},
         DiagnosisCase{"record_refused", "emu --fault 2:status5 -- bash -c '" + ldk + "'",
             ldk_ok + found + "*" + ldk_not_accepted,
             "ldk: in.txt:2: PLU 2 not accepted by 1S1: status 5 (the scale did not answer)"},

@@ -29,6 +29,8 @@ TEST(EmuOptions, FullCommandLine) {
                           "unknown-plu-zero",
                           "--quirk",
                           "checksum-off-by-one",
+                          "--quirk",
+                          "own-address",
                           "--latency-us",
                           "100",
                           "--pid-file",
@@ -57,6 +59,7 @@ TEST(EmuOptions, FullCommandLine) {
     EXPECT_EQ(o.faults[2].second.delay, std::chrono::milliseconds(300));
     EXPECT_TRUE(o.quirks.unknown_plu_as_zero);
     EXPECT_TRUE(o.quirks.checksum_off_by_one);
+    EXPECT_TRUE(o.quirks.own_address);
     EXPECT_EQ(o.latency, std::chrono::microseconds(100));
     EXPECT_EQ(o.pid_file, "p");
     EXPECT_EQ(o.usage_file, "u");

@@ -146,6 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"stray", 0, 3, 0, 3},
                       // rdk asks again and gets the right record; ldk's answer is not a record.
                       FaultCase{"wrong-plu", 0, 3, 0, 3}, FaultCase{"bad-checksum", 0, 3, 0, 3},
+                      // Both ask again: the answer is another scale's.
+                      FaultCase{"wrong-address", 0, 3, 0, 3},
                       // Carried out, never answered: given up after the 10 s wait.
                       FaultCase{"stall", 2, 1, 2, 2}),
     [](const auto& p) { return testing::test_name(p.param.fault); });
@@ -157,7 +159,8 @@ struct QuirkCase {
 
 class EmulatedQuirks : public Emulated, public ::testing::WithParamInterface<QuirkCase> {};
 
-// Every answer the scale gives its own way fails a check once and comes back the same: taken.
+// The first answer the scale gives its own way fails a check and comes back the same twice
+// more: taken, and every later one at once.
 TEST_P(EmulatedQuirks, RdkReadsToTheEnd) {
     write_scales("scales.txt", testing::address("1S1"),
                  {{1, article(1, "ONE")}, {3, article(3, "THREE")}});
@@ -174,7 +177,8 @@ TEST_P(EmulatedQuirks, RdkReadsToTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Emulated, EmulatedQuirks,
                          ::testing::Values(QuirkCase{"unknown-plu-zero", "xx000000"},
-                                           QuirkCase{"checksum-off-by-one", "xx000002"}),
+                                           QuirkCase{"checksum-off-by-one", "xx000002"},
+                                           QuirkCase{"own-address", "xx000002"}),
                          [](const auto& p) {
                              std::string name = p.param.quirk;
                              std::replace(name.begin(), name.end(), '-', '_');

@@ -1,8 +1,10 @@
 // Every fault the simulated controller can inject, at every position of a three-record run,
-// for both programs. Each cell checks the console, the exit status, the file the program
+// for both programs, and the same wrong answer on two exchanges in a row, and an answer later
+// than the time-out. Each cell checks the console, the exit status, the file the program
 // keeps, the scale's records and the frames the controller saw. The expected outcome of a
-// cell follows from what the fault does to one exchange (effect_of) and from how each
-// program checks an answer (takes_answer): nothing is listed per cell.
+// cell follows from what each fault does to one exchange (effect_of) and from how each
+// program checks an answer (takes_answer, asks_again), walked request by request: nothing is
+// listed per cell.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -11,6 +13,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "link/session.hpp"
 #include "loader/loader.hpp"
 #include "plu/plu_line.hpp"
 #include "reader/reader.hpp"
@@ -20,6 +23,7 @@
 namespace ktnet {
 namespace {
 
+using namespace std::chrono_literals;
 using sim::FaultKind;
 using sim::RecordBody;
 
@@ -28,34 +32,42 @@ enum class Program { rdk, ldk };
 // Exchange 0 is the opening frame; records 1..3 follow.
 constexpr std::size_t record_count = 3;
 constexpr std::array<std::size_t, 4> positions = {0, 1, 2, 3};
+// A stalled answer is given up after a short wait here, not the programs' 10 s.
+constexpr std::chrono::milliseconds time_out = 30ms;
 
 // What a fault does to one exchange.
 struct Effect {
     bool carried_out;     // the scale did what the frame asked
-    bool answer_arrives;  // write and read succeeded, and the status is not 5
+    bool answer_arrives;  // write and read succeeded within the time-out, and the status is not 5
     bool head_and_code;   // the answer begins with the frame head and carries the right code
     bool whole_record;    // the answer unescapes to at least a whole record's 77 bytes
     bool lasts;           // every later exchange fails as well
-    bool asked_again;     // a record answer fails its checks once: rdk asks again and gets it
+    bool bad_record;      // the record's checksum or PLU number fails: rdk asks again
+    bool from_elsewhere;  // the answer carries another address byte: both ask again
 };
 
-constexpr Effect effect_of(FaultKind kind) {
+constexpr Effect clean = {true, true, true, true, false, false, false};
+
+constexpr Effect effect_of(const sim::Fault& fault) {
     // clang-format off
-    switch (kind) {
-        case FaultKind::status5:       return {false, false, false, false, false, false};
-        case FaultKind::wrong_code:    return {true,  true,  false, true,  false, false};
-        case FaultKind::short_answer:  return {true,  true,  true,  false, false, false};
-        case FaultKind::garbage:       return {true,  true,  false, false, false, false};
+    switch (fault.kind) {
+        case FaultKind::status5:       return {false, false, false, false, false, false, false};
+        case FaultKind::wrong_code:    return {true,  true,  false, true,  false, false, false};
+        case FaultKind::short_answer:  return {true,  true,  true,  false, false, false, false};
+        case FaultKind::garbage:       return {true,  true,  false, false, false, false, false};
         // No terminator is no reason to refuse: every byte of the record came.
-        case FaultKind::no_terminator: return {true,  true,  true,  true,  false, false};
-        case FaultKind::failed_write:  return {false, false, false, false, false, false};
-        case FaultKind::failed_read:   return {true,  false, false, false, false, false};
-        case FaultKind::unplugged:     return {false, false, false, false, true,  false};
-        case FaultKind::latency:       return {true,  true,  true,  true,  false, false};
-        case FaultKind::stray:         return {true,  true,  true,  true,  false, false};
-        case FaultKind::wrong_plu:     return {true,  true,  true,  true,  false, true};
-        case FaultKind::bad_checksum:  return {true,  true,  true,  true,  false, true};
-        case FaultKind::stall:         return {true,  false, false, false, false, false};
+        case FaultKind::no_terminator: return clean;
+        case FaultKind::failed_write:  return {false, false, false, false, false, false, false};
+        case FaultKind::failed_read:   return {true,  false, false, false, false, false, false};
+        case FaultKind::unplugged:     return {false, false, false, false, true,  false, false};
+        // Given up on when it comes after the time-out, as a stall is.
+        case FaultKind::latency:       return fault.delay < time_out ? clean
+                                           : Effect{true, false, false, false, false, false, false};
+        case FaultKind::stray:         return clean;
+        case FaultKind::wrong_plu:     return {true,  true,  true,  true,  false, true,  false};
+        case FaultKind::bad_checksum:  return {true,  true,  true,  true,  false, true,  false};
+        case FaultKind::stall:         return {true,  false, false, false, false, false, false};
+        case FaultKind::wrong_address: return {true,  true,  true,  true,  false, false, true};
     }
     // clang-format on
     return {};
@@ -66,23 +78,47 @@ bool takes_answer(Program program, const Effect& e) {
     return e.answer_arrives && e.head_and_code && (program == Program::ldk || e.whole_record);
 }
 
+// An answer that is there but not the request's own is asked for again, up to the bound.
+bool asks_again(Program program, const Effect& e) {
+    return e.from_elsewhere || (program == Program::rdk && e.bad_record);
+}
+
 struct Outcome {
     std::size_t confirmed = record_count;  // records starred, written or logged "ok"
     bool stopped = false;                  // the run ended at record confirmed + 1
     bool stopped_record_stored = false;    // ldk: the scale stored that record all the same
-    std::size_t extra_requests = 0;        // rdk: requests made again after a failed check
+    std::size_t exchanges = 0;             // the opening included
 };
 
-Outcome expected_outcome(Program program, FaultKind kind, std::size_t position) {
-    const Effect e = effect_of(kind);
-    if (position == 0) {  // the opening frame's answer is never looked at
-        if (!e.lasts) return {};
-        return {.confirmed = 0, .stopped = true, .stopped_record_stored = false};
+// One cell's faults, on consecutive exchanges from its position.
+struct Injection {
+    std::string name;
+    std::vector<sim::Fault> faults;
+};
+
+Outcome expected_outcome(Program program, const Injection& injection, std::size_t position) {
+    std::map<std::size_t, sim::Fault> at;
+    for (std::size_t i = 0; i < injection.faults.size(); ++i)
+        at.emplace(position + i, injection.faults[i]);
+    const auto effect_at = [&](std::size_t exchange) {
+        const auto it = at.find(exchange);
+        return it == at.end() ? clean : effect_of(it->second);
+    };
+    // The opening frame's answer is never looked at.
+    if (effect_at(0).lasts) return {.confirmed = 0, .stopped = true, .exchanges = 1};
+    std::size_t exchange = 1;
+    for (std::size_t record = 1; record <= record_count; ++record) {
+        bool stored = false;
+        for (unsigned request = 1;; ++request) {
+            const Effect e = effect_at(exchange++);
+            stored = stored || e.carried_out;
+            const Outcome stop{record - 1, true, stored, exchange};
+            if (e.lasts || !takes_answer(program, e)) return stop;
+            if (!asks_again(program, e)) break;
+            if (request == record_requests) return stop;
+        }
     }
-    if (takes_answer(program, e)) {
-        return {.extra_requests = program == Program::rdk && e.asked_again ? 1u : 0u};
-    }
-    return {.confirmed = position - 1, .stopped = true, .stopped_record_stored = e.carried_out};
+    return {.exchanges = exchange};
 }
 
 // The text-mode rule: every LF is stored as CR LF.
@@ -142,7 +178,20 @@ std::string result_line(std::string_view status, const RecordBody& body) {
 
 const std::string found = "wykryto urzadzenie kt-net\n";
 
-using Cell = std::tuple<Program, FaultKind, std::size_t>;
+using Cell = std::tuple<Program, Injection, std::size_t>;
+
+std::vector<Injection> injections() {
+    std::vector<Injection> all;
+    for (const FaultKind kind : sim::all_fault_kinds) {
+        std::string name;
+        for (const char c : sim::fault_kind_name(kind)) name += c == '-' ? '_' : c;
+        all.push_back({name, {{kind, 500us}}});
+    }
+    all.push_back({"bad_checksum_twice", {{FaultKind::bad_checksum}, {FaultKind::bad_checksum}}});
+    all.push_back({"wrong_plu_twice", {{FaultKind::wrong_plu}, {FaultKind::wrong_plu}}});
+    all.push_back({"late_past_the_time_out", {{FaultKind::latency, time_out * 3 / 2}}});
+    return all;
+}
 
 class FaultMatrix : public ::testing::TestWithParam<Cell> {
 protected:
@@ -161,8 +210,7 @@ protected:
         std::vector<std::string> args = scale_args;
         args.push_back(file.string());
         const std::vector<std::string_view> views(args.begin(), args.end());
-        // A stalled answer is given up after a short wait here, not the programs' 10 s.
-        const RunContext context{.answer_timeout = std::chrono::milliseconds(30)};
+        const RunContext context{.answer_timeout = time_out};
         return program == Program::rdk
                    ? run_reader(views, port, console, context)
                    : run_loader(views, port, console, dir / "wynik.txt", context);
@@ -170,12 +218,13 @@ protected:
 };
 
 TEST_P(FaultMatrix, FilesHoldExactlyTheConfirmedRecords) {
-    const auto [program, kind, position] = GetParam();
-    const Outcome expected = expected_outcome(program, kind, position);
+    const auto [program, injection, position] = GetParam();
+    const Outcome expected = expected_outcome(program, injection, position);
     auto& records = controller.add_scale(scale).records;
     records[700] = bystander;
     std::map<std::uint32_t, RecordBody> scale_after = records;
-    controller.inject(position, {kind, std::chrono::microseconds(500)});
+    for (std::size_t i = 0; i < injection.faults.size(); ++i)
+        controller.inject(position + i, injection.faults[i]);
 
     const std::string stars(expected.confirmed, '*');
     std::string console_after, file_after;
@@ -217,26 +266,20 @@ TEST_P(FaultMatrix, FilesHoldExactlyTheConfirmedRecords) {
     EXPECT_EQ(testing::read_bytes(file), file_after);
     EXPECT_EQ(records, scale_after);
     // Nothing is asked of the scale after the record the run stopped at.
-    // An unplugged controller fails the run before the next request even goes out.
-    const std::size_t asked = effect_of(kind).lasts ? position + 1
-                              : expected.stopped    ? expected.confirmed + 2
-                                                    : record_count + 1;
-    EXPECT_EQ(controller.exchanges(), asked + expected.extra_requests);
+    EXPECT_EQ(controller.exchanges(), expected.exchanges);
     EXPECT_EQ(controller.violations(), std::vector<std::string>{});
 }
 
 std::string cell_name(const ::testing::TestParamInfo<Cell>& cell) {
-    const auto [program, kind, position] = cell.param;
-    std::string name = program == Program::rdk ? "rdk_" : "ldk_";
-    for (const char c : sim::fault_kind_name(kind)) name += c == '-' ? '_' : c;
+    const auto& [program, injection, position] = cell.param;
     constexpr std::array<const char*, 4> where = {"_at_opening", "_at_first", "_at_middle",
                                                   "_at_last"};
-    return name + where[position];
+    return (program == Program::rdk ? "rdk_" : "ldk_") + injection.name + where[position];
 }
 
 INSTANTIATE_TEST_SUITE_P(Cells, FaultMatrix,
                          ::testing::Combine(::testing::Values(Program::rdk, Program::ldk),
-                                            ::testing::ValuesIn(sim::all_fault_kinds),
+                                            ::testing::ValuesIn(injections()),
                                             ::testing::ValuesIn(positions)),
                          cell_name);
 

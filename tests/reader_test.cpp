@@ -103,20 +103,18 @@ TEST_F(ReaderRun, WorkedExampleFromChannel3Terminal7) {
     sim::RecordBody body{};
     RecordFrame frame{};
     ASSERT_TRUE(parse_line(
-        "3 T 07 xx012345 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 7 "
+        "3 T 07 xx001234 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 7 "
         "12 7 7 42 42 121212 121212 12 42 12121212121212 12 7",
         frame));
     std::copy_n(frame.begin() + 6, body.size(), body.begin());
     body[65 - 6] = 42;  // the scale holds binary 42 in byte 65
-    // PLU 12345 lies beyond the reader's range, so the scale answers it for PLU 5: the reader
-    // writes whatever record comes back.
-    controller.add_scale(testing::address("3T7")).records[5] = body;
+    controller.add_scale(testing::address("3T7")).records[1234] = body;
 
-    EXPECT_EQ(run("3", "t", "7", "5", "5"), 0);
+    EXPECT_EQ(run("3", "t", "7", "1234", "1234"), 0);
     EXPECT_EQ(console.str(), ok + found + "*");
     EXPECT_EQ(
         file(),
-        "3 T 07 xx012345 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 "
+        "3 T 07 xx001234 NAME-OF-ARTICLE 24 CHARS 121212 x 121212 121212 121212 121212 12 12 7 "
         "7 12 7 7 42 42 121212 121212 12 42 12121212121212 12 7\r\r\n");
     EXPECT_TRUE(controller.violations().empty());
 }

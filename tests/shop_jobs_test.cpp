@@ -149,6 +149,23 @@ TEST_F(Shop, BackupKeepsAFailedScalesLastBackupAndGoesOn) {
     EXPECT_EQ(read_bytes(backup_path(dir.path(), address("1S1"), env.now())), plu_file("1S1"));
 }
 
+// 1S1's first answer comes after the time-out, while 1S2 is asked for the same PLU: 1S2's
+// backup holds 1S2's records alone.
+TEST_F(Shop, ALateAnswerNeverGoesIntoTheNextScalesBackup) {
+    fill("1S1", 3, 9);
+    fill("1S2", 3, 10);
+    controller.inject(1, {sim::FaultKind::latency, std::chrono::milliseconds(300)});
+    DeviceOptions quick = device(true);
+    quick.timeout_ms = 200;
+    const Outcome r = run(run_backup, BackupOptions{"1S1,1S2", "1-3", dir.path().string(), quick});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["scales"][0]["ok"], false);
+    EXPECT_EQ(doc["scales"][1]["ok"], true);
+    EXPECT_EQ(read_bytes(backup_path(dir.path(), address("1S2"), env.now())), plu_file("1S2"));
+    EXPECT_EQ(controller.exchanges(), 1 + 1 + 3u);  // the opening, 1S1's PLU 1, 1S2's three
+}
+
 // A line of PLU 7 as the reader writes it, without its CR LF.
 std::string line_of(std::uint32_t plu = 7) {
     RecordFrame record{};
@@ -248,17 +265,20 @@ TEST_F(Shop, LoadRetriesARefusedRecordThenFailsTheScaleAndGoesOn) {
     EXPECT_NE(log.find(R"("result":"ok","attempts":2)"), std::string::npos) << log;
 }
 
-TEST_F(Shop, VerifyReadsEachRecordBackOnceAndCatchesAChangedOne) {
+TEST_F(Shop, VerifyReadsEachRecordBackOnceAndFailsAWrongReadBack) {
     fill("1S1", 6, 4);
     write_bytes(dir / "in.txt", plu_file("1S1"));
     LoadOptions o = load_options("in.txt", "1S2");
     o.verify = true;
-    // A store then a read per record; the 4th read (exchange 8) answers the next PLU's record,
-    // and so does its second request: a wrong read-back, however firmly answered.
-    for (std::size_t n = 8; n < 10; ++n) controller.inject(n, {sim::FaultKind::wrong_plu});
+    // A store then a read per record; the 4th read (exchange 8) answers the next PLU's record
+    // at every request: a wrong read-back, however firmly answered.
+    for (std::size_t n = 8; n < 8 + record_requests; ++n)
+        controller.inject(n, {sim::FaultKind::wrong_plu});
     const Outcome r = run(run_load, o);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("line 4 (PLU 4) reads back different: plu, name"), std::string::npos)
+    EXPECT_NE(r.err.find("line 4 (PLU 4) stored, but its read-back failed: the record carries "
+                         "another PLU number"),
+              std::string::npos)
         << r.err;
 
     records("1S2").clear();

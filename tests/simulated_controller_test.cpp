@@ -141,7 +141,7 @@ TEST(SimulatedController, ReportOfWrongSizeIsAViolation) {
 TEST(SimulatedController, FaultNamesRoundTrip) {
     for (const char* name :
          {"status5", "wrong-code", "short", "garbage", "no-terminator", "write-fails", "read-fails",
-          "unplugged", "latency", "stray", "wrong-plu", "bad-checksum", "stall"}) {
+          "unplugged", "latency", "stray", "wrong-plu", "bad-checksum", "stall", "wrong-address"}) {
         const auto kind = fault_kind_from_name(name);
         ASSERT_TRUE(kind) << name;
         EXPECT_EQ(fault_kind_name(*kind), name);
@@ -197,6 +197,37 @@ TEST(SimulatedController, LatencyHoldsEachAnswerBackUntilItIsDue) {
         EXPECT_LT(p.due - start, delay + milliseconds(5));
         EXPECT_EQ(p.in[1], 0);
     }
+}
+
+// As a real controller answers one request after another: an answer that comes late is still
+// the first to arrive, and the next request's answer waits behind it.
+TEST(SimulatedController, ALateAnswerArrivesAtItsTimeAheadOfTheNextAnswer) {
+    using namespace std::chrono;
+    SimulatedController c;
+    c.add_scale(testing::address("1S1"));
+    const auto queue = c.open_queue();
+    c.inject(0, {FaultKind::latency, milliseconds(30)});
+    const auto sent = Clock::now();
+    for (const std::uint8_t plu : {std::uint8_t{1}, std::uint8_t{2}}) {
+        FrameBuffer raw = testing::frame_of({0x7C, 0x7C, 0x81, 0, 0x50, 1, plu, 0, 0, 0, 0x7D});
+        FrameBuffer escaped{};
+        checksum(11, raw);
+        escape(11, raw, escaped);
+        Report out{};
+        fill_output_report(0, escaped, out);
+        ASSERT_TRUE(c.receive(out));
+    }
+    EXPECT_FALSE(queue->take(Clock::now()));  // the second answer is due, but behind the first
+    ASSERT_EQ(queue->size(), 2u);
+    const auto due = *queue->next_due();
+    EXPECT_GE(due - sent, milliseconds(30));
+    EXPECT_FALSE(queue->take(due - microseconds(1)));
+    const auto late = queue->take(due);
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->report[2 + 6], 1);
+    const auto next = queue->take(due);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->report[2 + 6], 2);
 }
 
 TEST(ScaleFile, SavesAndLoadsEveryByteExactly) {
