@@ -180,6 +180,8 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
         for (const std::string& m : planned.error().messages) err << command << ": " << m << '\n';
         if (planned.error().more > 0)
             err << command << ": and " << planned.error().more << " more\n";
+        if (!planned.error().summary.empty())
+            err << command << ": " << planned.error().summary << '\n';
         return planned.error().status;
     }
     const LoadPlan& plan = *planned;

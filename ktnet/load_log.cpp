@@ -21,10 +21,9 @@ std::string text(const std::string& t) {
     return json_document(nlohmann::json(t), -1);
 }
 
-FileError not_a_log(const std::filesystem::path& path, std::size_t line) {
-    return file_refused(
-        FileError::Kind::not_a_file,
-        fmt::format("{}: line {} is not a line of a load's log", path.string(), line));
+FileError not_a_log(std::size_t line) {
+    return file_refused(FileError::Kind::not_a_file,
+                        fmt::format("line {} is not a line of a load's log", line));
 }
 
 }  // namespace
@@ -84,24 +83,23 @@ FileResult<LogRead> read_log(const std::filesystem::path& path,
         if (got == TextReader::Line::failed || got == TextReader::Line::changed)
             return reader.error();
         ++number;
-        if (got == TextReader::Line::too_long) return not_a_log(path, number);
+        if (got == TextReader::Line::too_long) return not_a_log(number);
         if (line.find_first_not_of(" \r\t") == std::string::npos) continue;
         const auto j = nlohmann::json::parse(line, nullptr, false);
         // A run killed while writing leaves at most a partial last line.
         const bool last = reader.end().mid_line;
         if (j.is_discarded() || !j.is_object()) {
             if (last) break;
-            return not_a_log(path, number);
+            return not_a_log(number);
         }
         try {
             if (!header_seen) {
                 if (!j.contains("ktnet_load_log")) {
                     return file_refused(
                         FileError::Kind::not_a_file,
-                        fmt::format("{} has no header line: it is not a load's log, or an older "
-                                    "ktnet wrote it without the records' digests (start the load "
-                                    "again without --resume)",
-                                    path.string()));
+                        "it has no header line: it is not a load's log, or an older ktnet wrote "
+                        "it without the records' digests (start the load again without "
+                        "--resume)");
                 }
                 read.header.time = j.at("time").get<std::string>();
                 read.header.file = j.at("file").get<std::string>();
@@ -124,12 +122,11 @@ FileResult<LogRead> read_log(const std::filesystem::path& path,
             each(e);
         } catch (const std::exception&) {
             if (last) break;
-            return not_a_log(path, number);
+            return not_a_log(number);
         }
     }
     if (!header_seen) {
-        return file_refused(FileError::Kind::not_a_file,
-                            fmt::format("{} is empty: it is no load's log", path.string()));
+        return file_refused(FileError::Kind::not_a_file, "it is empty: no load's log");
     }
     return read;
 }

@@ -67,7 +67,7 @@ struct LogRead {
 
 // Reads a log line by line, in the same little memory whatever its size: the header, then each
 // record line to each. A partial last line (a run killed while writing it) is left out. Fails
-// with the reason ("prices.jsonl: line 4 is not a line of a load's log").
+// with the reason ("line 4 is not a line of a load's log").
 [[nodiscard]] FileResult<LogRead> read_log(const std::filesystem::path& path,
                                            const std::function<void(const LogEntry&)>& each);
 

@@ -54,8 +54,9 @@ struct LoadPlan {
 // Why nothing will be sent.
 struct PlanRefusal {
     int status;                         // 1: the file breaks the rules; 2: trouble
-    std::vector<std::string> messages;  // at most max_listed, each a whole line
+    std::vector<std::string> messages;  // at most max_listed_problems, each a whole line
     std::size_t more = 0;               // problems not listed
+    std::string summary{};              // the last line, after "and N more"
 };
 
 inline constexpr std::size_t max_listed_problems = 20;

@@ -3,23 +3,21 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "cli/exit_status.hpp"
+#include "display_text.hpp"
 #include "progress.hpp"
+#include "scan_job.hpp"
 #include "shop_file.hpp"
 
 namespace ktnet {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Found {
-    ScaleAddress address;
-    double answer_ms;
-};
+constexpr std::string_view command = "ktnet scan";
 
 std::vector<ScaleAddress> addresses(const NumberSet& channels) {
     std::vector<ScaleAddress> all;
@@ -32,84 +30,118 @@ std::vector<ScaleAddress> addresses(const NumberSet& channels) {
     return all;
 }
 
+// The progress of a scan is the count of addresses asked.
+class AddressProgress : public JobObserver {
+public:
+    AddressProgress(Progress& progress, std::size_t total) : progress_(progress) {
+        progress_.start("addresses", total);
+    }
+    void scale_done(const ScaleAddress&, const ScaleOutcome&) override { progress_.step(++asked_); }
+
+private:
+    Progress& progress_;
+    std::size_t asked_ = 0;
+};
+
 }  // namespace
 
 int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out,
              std::ostream& err) {
     const NumberSet channels = parse_number_set(options.channels, 1, 4);
     if (!channels.error.empty()) {
-        err << "ktnet scan: --channels: " << channels.error << '\n';
+        err << command << ": --channels: " << channels.error << '\n';
         return ktnet_status::trouble;
     }
     const ShopLoad shop = load_shop(options.device.shop);
     if (!shop.shop) {
-        err << "ktnet scan: " << shop.error << '\n';
+        err << command << ": " << printable(shop.error) << '\n';
         return ktnet_status::trouble;
     }
     int status = ktnet_status::success;
-    auto connection = Connection::open(env, options.device, "ktnet scan", err, status);
+    auto connection = Connection::open(env, options.device, command, err, status);
     if (!connection) return status;
 
     const std::vector<ScaleAddress> all = addresses(channels);
-    std::vector<Found> found;
-    std::string stopped;  // why the scan ended early
-    std::size_t asked = 0;
-    Progress progress(err, env.error_is_terminal, "ktnet scan");
-    progress.start("addresses", all.size());
-    const auto scan_started = Clock::now();
-    for (const ScaleAddress& address : all) {
-        if (const int signal = connection->stop_signal()) {
-            status = exit_status::stopped_by(signal);
-            stopped = "stopped by a signal";
-            break;
-        }
-        const auto sent = Clock::now();
-        const RecordAnswer got = connection->session().read_record(address, 1);
-        const std::chrono::duration<double, std::milli> took = Clock::now() - sent;
-        ++asked;
-        progress.step(asked);
-        const Answer& a = got.answer;
-        if (a.accepted()) {
-            found.push_back({address, took.count()});
-        } else if (a.verdict == Answer::Verdict::interrupted) {
-            status = exit_status::stopped_by(connection->stop_signal());
-            stopped = "stopped by a signal";
-            break;
-        } else if (a.verdict == Answer::Verdict::no_answer) {
-            status = ktnet_status::trouble;
-            stopped = fmt::format("the controller stopped answering at {}: {}", address.text(),
-                                  describe_failure(a));
-            break;
-        }
-        // Refused (the controller's "no answer from the scale", or a garbled answer): no scale
-        // there that speaks; the scan goes on.
+    Progress progress(err, env.error_is_terminal, std::string(command));
+    AddressProgress observer(progress, all.size());
+    const auto started = std::chrono::steady_clock::now();
+    const auto stop_signal = env.context.stop_signal;
+    const ScanResult scan = run_scan_job(
+        connection->session(), all, [stop_signal] { return stop_signal() != 0; }, observer);
+    const std::chrono::duration<double> total = std::chrono::steady_clock::now() - started;
+
+    std::string ended;  // why the scan ended early
+    if (scan.stopped) {
+        status = exit_status::stopped_by(env.context.stop_signal());
+        ended = "stopped by a signal";
+    } else if (scan.silent_at) {
+        status = ktnet_status::trouble;
+        ended = fmt::format("the controller stopped answering at {}: {}", scan.silent_at->text(),
+                            scan.silence);
     }
-    const std::chrono::duration<double> total = Clock::now() - scan_started;
-    progress.finish(stopped.empty() ? "done" : stopped);
-    if (!stopped.empty())
-        err << fmt::format("ktnet scan: {}; {} of {} addresses asked\n", stopped, asked,
+    progress.finish(ended.empty() ? "done" : ended);
+    if (!ended.empty())
+        err << fmt::format("{}: {}; {} of {} addresses asked\n", command, ended, scan.asked,
                            all.size());
+    for (const ScanResult::Garbled& g : scan.garbled) {
+        err << fmt::format("{}: {}: answered, but garbled ({})\n", command,
+                           printable(shop.shop->label(g.address)), g.why);
+    }
+    // The shop's scales on the channels asked that did not answer.
+    std::vector<ScaleAddress> missing;
+    if (!scan.silent_at && !scan.stopped) {
+        for (const ShopScale& s : shop.shop->scales) {
+            const bool asked = channels.contains(s.address.channel());
+            const bool answered =
+                std::any_of(scan.found.begin(), scan.found.end(),
+                            [&](const auto& f) { return f.address == s.address; });
+            if (asked && !answered) missing.push_back(s.address);
+        }
+    }
+    for (const ScaleAddress& m : missing)
+        err << fmt::format("{}: {} of the shop file did not answer\n", command,
+                           printable(shop.shop->label(m)));
+    if (status == ktnet_status::success && (!scan.garbled.empty() || !missing.empty()))
+        status = ktnet_status::problems;
 
     if (options.device.json) {
-        nlohmann::json scales = nlohmann::json::array();
-        for (const Found& f : found) {
+        nlohmann::json scales = nlohmann::json::array(), garbled = nlohmann::json::array(),
+                       absent = nlohmann::json::array();
+        for (const auto& f : scan.found) {
             scales.push_back({{"address", f.address.text()},
                               {"name", shop.shop->name_of(f.address)},
                               {"answer_ms", f.answer_ms}});
         }
-        const nlohmann::json doc = {{"scales", scales},         {"asked", asked},
-                                    {"addresses", all.size()},  {"complete", stopped.empty()},
+        for (const auto& g : scan.garbled)
+            garbled.push_back({{"address", g.address.text()},
+                               {"name", shop.shop->name_of(g.address)},
+                               {"why", g.why}});
+        for (const auto& m : missing)
+            absent.push_back({{"address", m.text()}, {"name", shop.shop->name_of(m)}});
+        const bool complete = scan.complete(all.size()) && scan.garbled.empty();
+        const nlohmann::json doc = {{"scales", scales},         {"garbled", garbled},
+                                    {"missing", absent},        {"asked", scan.asked},
+                                    {"addresses", all.size()},  {"complete", complete},
                                     {"seconds", total.count()}, {"status", status}};
-        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        out << json_document(doc) << '\n';
         return status;
     }
-    if (!found.empty()) out << fmt::format("{:<6}{:<20}{:>12}\n", "scale", "name", "answer");
-    for (const Found& f : found) {
-        out << fmt::format("{:<6}{:<20}{:>9.1f} ms\n", f.address.text(),
-                           shop.shop->name_of(f.address), f.answer_ms);
+    std::size_t width = 20;
+    for (const auto& f : scan.found)
+        width = std::max(width, printable(shop.shop->name_of(f.address)).size() + 1);
+    if (!scan.found.empty())
+        out << fmt::format("{:<6}{:<{}}{:>12}\n", "scale", "name", width, "answer");
+    for (const auto& f : scan.found) {
+        out << fmt::format("{:<6}{:<{}}{:>9.1f} ms\n", f.address.text(),
+                           printable(shop.shop->name_of(f.address)), width, f.answer_ms);
     }
-    out << fmt::format("{} scale{} answered; {} of {} addresses asked in {:.1f} s\n", found.size(),
-                       found.size() == 1 ? "" : "s", asked, all.size(), total.count());
+    for (const auto& g : scan.garbled) {
+        out << fmt::format("{:<6}{:<{}}{:>12}\n", g.address.text(),
+                           printable(shop.shop->name_of(g.address)), width, "garbled");
+    }
+    out << fmt::format("{} scale{} answered; {} of {} addresses asked in {:.1f} s\n",
+                       scan.found.size(), scan.found.size() == 1 ? "" : "s", scan.asked, all.size(),
+                       total.count());
     return status;
 }
 
@@ -123,8 +155,11 @@ void add_scan(CLI::App& app, Command& chosen, ShopEnvironment& env) {
         ->capture_default_str();
     add_device_options(*sub, options->device, true);
     sub->footer(
-        "A scan stops at the first address whose request gets no answer at all from the "
-        "controller, so it takes at most one time-out. Exit status: 0 every address asked, 2 "
+        "An address that answers oddly is asked again, and one is empty only when the "
+        "controller says twice in a row that no scale answered. A scan stops at the first "
+        "address whose request gets no answer at all from the controller, so it takes at most "
+        "one time-out. Exit status: 0 every address asked and every scale of the shop file "
+        "found, 1 a scale answered but garbled, or a scale of the shop file did not answer, 2 "
         "the scan could not be completed (no controller, or it stopped answering), 5 the "
         "controller is held by another run, 128+N stopped by signal N.");
     sub->callback([options, &chosen, &env] {

@@ -18,12 +18,12 @@ struct ScanOptions {
     DeviceOptions device{};
 };
 
-// Asks every address of the channels (S1-S9, then T1-T9 on each) for PLU 1 and lists the
-// scales that answer, with their answer times. The first address that gets no answer at all
-// (rather than the controller's "no answer from the scale") ends the scan: the controller has
-// stopped answering, and asking on would cost a time-out per address. Returns 0 when every
-// address was asked, 2 when the scan could not be completed, 5 when another run holds the
-// controller, 128+N when signal N stopped it.
+// Asks every address of the channels (S1-S9, then T1-T9 on each) for PLU 1 (scan_job.hpp) and
+// lists the scales that answer, with their answer times, and those that answered but garbled.
+// Returns 0 when every address was asked and every scale of the shop file on those channels
+// answered, 1 when one answered but garbled or a shop scale did not answer (each named on err),
+// 2 when the scan could not be completed, 5 when another run holds the controller, 128+N when
+// signal N stopped it.
 int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out,
              std::ostream& err);
 

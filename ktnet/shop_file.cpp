@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "plu/line_check.hpp"
 #include "plu_files.hpp"
 
 namespace ktnet {
@@ -27,10 +28,33 @@ bool same_word(std::string_view a, std::string_view b) {
     });
 }
 
+// A letter of an alphabet beyond ASCII, well formed in UTF-8: anything from U+00C0 on but the
+// signs, spaces and marks that are no letters (x and / signs, general punctuation, the
+// ideographic space, the byte order mark).
+bool letter_beyond_ascii(std::string_view text, std::size_t i, std::size_t& length) {
+    length = utf8_sequence_length(text, i);
+    if (length < 2) return false;
+    const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(text[i + k]) & 0xFFu; };
+    std::uint32_t c = length == 2 ? b(0) & 0x1F : length == 3 ? b(0) & 0x0F : b(0) & 0x07;
+    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (b(k) & 0x3F);
+    if (c < 0xC0 || c == 0xD7 || c == 0xF7) return false;
+    if ((c >= 0x2000 && c <= 0x206F) || c == 0x3000 || c == 0xFEFF) return false;
+    return true;
+}
+
 bool valid_name(std::string_view name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
-    });
+    if (name.empty()) return false;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        if (!letter_beyond_ascii(name, i, length)) return false;
+        i += length;
+    }
+    return true;
 }
 
 // "1S1-..." would read as a range.
@@ -119,6 +143,8 @@ std::string Shop::label(const ScaleAddress& address) const {
 }
 
 ShopParse parse_shop(std::string_view text) {
+    // Notepad starts a UTF-8 file with a byte order mark.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     Shop shop;
     std::size_t line_number = 0;
     for (const std::string_view raw : split(text, '\n')) {
@@ -137,7 +163,8 @@ ShopParse parse_shop(std::string_view text) {
         if (!name.empty() && (!valid_name(name) || ScaleAddress::parse(name) ||
                               same_word(name, "all") || looks_like_range(name))) {
             return fail(fmt::format(
-                "the name \"{}\" must be one word of letters, digits, '-', '_' or '.', and "
+                "the name \"{}\" must be one word of letters (of any alphabet), digits, '-', '_' "
+                "or '.', and "
                 "neither an address nor \"all\"",
                 name));
         }

@@ -6,13 +6,15 @@
 namespace ktnet {
 namespace {
 
+// As Notepad saves it: a byte order mark first.
 constexpr std::string_view shop_text =
-    "# our shop\n"
+    "\xEF\xBB\xBF# our shop\n"
     "1S1 deli\r\n"
     "1S2   bakery\n"
     "\n"
     "2T3 Fish.Counter\n"
-    "2S9\n";
+    "2S9\n"
+    "3T1 wędliny\n";
 
 struct SelectCase {
     const char* text;
@@ -46,8 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         SelectCase{"1S1-3", "1S1 1S2 1S3", true}, SelectCase{"2T8-2T9", "2T8 2T9", true},
         SelectCase{"3S5-5", "3S5", true}, SelectCase{"deli", "1S1", true},
         SelectCase{"DELI,fish.counter", "1S1 2T3", true},
-        SelectCase{"all", "1S1 1S2 2T3 2S9", true},
-        SelectCase{"1S2,all,1S1", "1S2 1S1 2T3 2S9", true},
+        SelectCase{"all", "1S1 1S2 2T3 2S9 3T1", true},
+        SelectCase{"1S2,all,1S1", "1S2 1S1 2T3 2S9 3T1", true}, SelectCase{"Wędliny", "3T1", true},
         SelectCase{"1S1,deli,1S1-2", "1S1 1S2", true},
         SelectCase{"5S1", "\"5S1\" is neither", false},
         SelectCase{"1X1", "\"1X1\" is neither", false},
@@ -101,7 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ShopCase{"1S1 2T3\n", "line 1: the name \"2T3\" must be"},
                       ShopCase{"1S1 all\n", "line 1: the name \"all\" must be"},
                       ShopCase{"1S1 1S2-4\n", "line 1: the name \"1S2-4\" must be"},
-                      ShopCase{"1S1 a,b\n", "line 1: the name \"a,b\" must be"}));
+                      ShopCase{"1S1 a,b\n", "line 1: the name \"a,b\" must be"},
+                      ShopCase{"1S1 a\xC2\xA0"
+                               "b\n",
+                               "line 1: the name"},
+                      ShopCase{"1S1 a–b\n", "line 1: the name"},
+                      ShopCase{"1S1 a\xC4\n", "line 1: the name"}));
 
 struct NumberSetCase {
     const char* text;

@@ -107,6 +107,8 @@ TEST_F(Shop, ScanFindsTheSixScalesAndStopsAtTheFirstSilence) {
     ASSERT_EQ(found.status, 0) << found.err;
     const auto doc = nlohmann::json::parse(found.out);
     EXPECT_EQ(doc["asked"], 72);
+    // Each empty address is asked twice: the controller must say twice that nobody is there.
+    EXPECT_EQ(controller.exchanges(), 1 + 6 + 2 * 66u);
     ASSERT_EQ(doc["scales"].size(), 6u);
     EXPECT_EQ(doc["scales"][2]["address"], "1T1");
     EXPECT_EQ(doc["scales"][2]["name"], "cheese");
@@ -119,6 +121,57 @@ TEST_F(Shop, ScanFindsTheSixScalesAndStopsAtTheFirstSilence) {
     EXPECT_EQ(silent.status, 2);
     EXPECT_NE(silent.err.find("stopped answering at 1S3"), std::string::npos) << silent.err;
 }
+
+// One odd answer never loses a scale: it is asked again. One that never answers right is
+// named, and so is a scale of the shop file that does not answer.
+struct ScanCase {
+    const char* what;
+    std::vector<std::pair<std::size_t, sim::FaultKind>> faults;  // by exchange; 1S2 is asked at 2
+    bool veg_on_the_bus;
+    int status;
+    bool complete;  // every address asked, and every one that answered gave a record
+    std::size_t scales_found;
+    const char* message;  // on standard error; empty for none
+};
+
+class ScanOutcome : public Shop, public ::testing::WithParamInterface<ScanCase> {};
+
+TEST_P(ScanOutcome, AsksAgainAfterAnOddAnswer) {
+    const ScanCase& c = GetParam();
+    for (const auto& [n, kind] : c.faults) controller.inject(n, {kind});
+    if (!c.veg_on_the_bus) controller.scales().erase(address("2T1"));
+    const Outcome r = run(run_scan, ScanOptions{"1-4", device(true)});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["scales"].size(), c.scales_found);
+    EXPECT_EQ(doc["complete"], c.complete);
+    if (*c.message) {
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+using FK = sim::FaultKind;
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScanOutcome,
+    ::testing::Values(ScanCase{"a garbled answer", {{2, FK::garbage}}, true, 0, true, 6, ""},
+                      ScanCase{"a short answer", {{2, FK::short_answer}}, true, 0, true, 6, ""},
+                      ScanCase{"a wrong code", {{2, FK::wrong_code}}, true, 0, true, 6, ""},
+                      ScanCase{"a status 5", {{2, FK::status5}}, true, 0, true, 6, ""},
+                      ScanCase{"garbled every time",
+                               {{2, FK::garbage}, {3, FK::garbage}, {4, FK::garbage}},
+                               true,
+                               1,
+                               false,
+                               5,
+                               "1S2 bakery: answered, but garbled"},
+                      ScanCase{"a scale of the shop missing",
+                               {},
+                               false,
+                               1,
+                               true,
+                               5,
+                               "2T1 veg of the shop file did not answer"}),
+    [](const auto& test) { return testing::test_name(test.param.what); });
 
 TEST_F(Shop, ARunWhileAnotherHoldsTheControllerSendsNothing) {
     Session other(port);
