@@ -17,9 +17,10 @@ constexpr std::size_t records_each = 30;  // PLUs 1-30 on every scale
 constexpr std::size_t loaded = 8;         // lines of new.txt
 
 // The controller counts exchanges across the script's runs; each run opens with one. Scan:
-// 72 addresses, one of them asked twice. Backup: six scales of 30, but bakery's stops at its
-// fifth PLU. Load: a store and a read per record.
-constexpr std::size_t backup_open = 1 + 72 + 1;
+// the six scales once (one of them twice, for a garbled answer), the 66 empty addresses twice.
+// Backup: six scales of 30, but bakery's stops at its fifth PLU. Load: a store and a read per
+// record.
+constexpr std::size_t backup_open = 1 + 6 + 1 + 2 * 66;
 constexpr std::size_t bakery_plu5 = backup_open + records_each + 5;
 constexpr std::size_t load_open = bakery_plu5 + 4 * records_each + 1;
 
