@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/text.hpp"
+
 namespace ktnet {
 
 namespace {
-
-std::string hex_byte(std::uint8_t b) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", b);
-    return text;
-}
 
 constexpr const char* permission_hint =
     " (install the udev rule 70-kt-net-controller.rules and log in as a member of the group "

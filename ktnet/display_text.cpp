@@ -4,20 +4,11 @@
 
 #include <vector>
 
-#include "plu/line_check.hpp"
+#include "base/text.hpp"
 
 namespace ktnet {
 
 namespace {
-
-bool valid_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = utf8_sequence_length(text, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
 
 // A JSON string literal of text, each byte outside valid UTF-8 as \udcXX.
 std::string escaped_literal(std::string_view text) {
@@ -59,25 +50,6 @@ void mark_raw(nlohmann::json& node, std::vector<std::string>& raw) {
 }
 
 }  // namespace
-
-std::string printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<std::uint8_t>(text[i]);
-        const std::size_t n = utf8_sequence_length(text, i);
-        // U+0080 to U+009F (C2 80 to C2 9F) act on some terminals as well.
-        const bool c1 = n == 2 && b == 0xC2 && static_cast<std::uint8_t>(text[i + 1]) < 0xA0;
-        if (n == 0 || c1 || b < 0x20 || b == 0x7F) {
-            out += fmt::format("\\x{:02X}", b);
-            ++i;
-            continue;
-        }
-        out.append(text.substr(i, n));
-        i += n;
-    }
-    return out;
-}
 
 std::string json_document(const nlohmann::json& document, int indent) {
     nlohmann::json copy = document;

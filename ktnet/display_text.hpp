@@ -6,11 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace ktnet {
+#include "base/text.hpp"
 
-// UTF-8 text kept as it is; every control byte (an escape sequence would act on the terminal),
-// every C1 control and every byte that is no part of valid UTF-8 shown as \xHH.
-std::string printable(std::string_view text);
+namespace ktnet {
 
 // The document as JSON text, every string exact: valid UTF-8 as it is, and each byte that is
 // no part of valid UTF-8 (a file name of another code page) as the lone surrogate U+DC80 plus

@@ -98,9 +98,9 @@ Result<LoadRequest, std::string> request_of(const LoadOptions& options, const Sh
             return unexpected(fmt::format("--lines {}: not a rising range A-B", options.lines));
     }
     if (!options.plu.empty()) {
-        NumberSet plus = parse_number_set(options.plu, 0, 65535);
-        if (!plus.error.empty()) return unexpected(fmt::format("--plu: {}", plus.error));
-        request.plus = std::move(plus);
+        auto plus = parse_number_set(options.plu, 0, highest_request_plu);
+        if (!plus) return unexpected(fmt::format("--plu: {}", plus.error()));
+        request.plus = std::move(*plus);
     }
     request.verify = options.verify;
     request.resume = options.resume;

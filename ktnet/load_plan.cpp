@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/limits.hpp"
 #include "cli/replaced_file.hpp"
 #include "display_text.hpp"
 #include "load_log.hpp"
@@ -16,7 +17,7 @@ namespace ktnet {
 
 namespace {
 
-constexpr std::size_t requestable_plus = 0x10000;  // a request carries 16 bits of PLU
+constexpr std::size_t requestable_plus = highest_request_plu + 1;
 constexpr std::size_t not_planned = static_cast<std::size_t>(-1);
 constexpr std::size_t longest_log_chain = 1000;
 

@@ -7,6 +7,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "base/limits.hpp"
+#include "base/numbers.hpp"
+#include "base/text.hpp"
 #include "csv.hpp"
 #include "link/little_endian.hpp"
 #include "name_text.hpp"
@@ -20,8 +23,6 @@ constexpr std::size_t npos = static_cast<std::size_t>(-1);
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 constexpr std::uint32_t digit_line_feed = static_cast<std::uint8_t>('\n' - '0');  // 218
 constexpr std::uint32_t digit_end_mark = static_cast<std::uint8_t>(0x1A - '0');   // 234
-// A request carries 16 bits of a PLU number: a higher one could never be read back.
-constexpr std::uint32_t highest_plu_number = 0xFFFF;
 
 bool is_name(const PluField& f) {
     return f.encoding == FieldEncoding::raw;
@@ -93,27 +94,9 @@ std::optional<std::string> export_row(std::string_view line, const CodePage& cod
     return std::nullopt;
 }
 
-std::string_view trimmed(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 bool all_digits(std::string_view s) {
     return !s.empty() &&
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// A whole number of digits alone, at most max; nothing otherwise.
-std::optional<std::uint32_t> whole_number(std::string_view s, std::uint32_t max) {
-    if (!all_digits(s)) return std::nullopt;
-    std::uint32_t v = 0;
-    for (const char c : s) {
-        v = v * 10 + static_cast<std::uint32_t>(c - '0');
-        if (v > max) return std::nullopt;
-    }
-    return v;
 }
 
 // Stores one cell's value in the record; the reason when it does not fit.
@@ -132,7 +115,7 @@ std::optional<std::string> store_value(const PluField& f, std::string_view cell,
     const std::string shown = fmt::format("\"{}\"", value);
     if (value.empty()) return std::string("the value is missing");
     if (is_plu(f)) {
-        const auto v = whole_number(value, highest_plu_number);
+        const auto v = parse_whole_number(value, highest_request_plu);
         if (!v) {
             return shown +
                    " is not a PLU number from 0 to 65535 (a request carries 16 bits of it, so a "
@@ -163,7 +146,7 @@ std::optional<std::string> store_value(const PluField& f, std::string_view cell,
         }
         return std::nullopt;
     }
-    const auto v = whole_number(value, 255);
+    const auto v = parse_whole_number(value, 255);
     if (!v) return shown + " is not a whole number from 0 to 255";
     if (f.encoding == FieldEncoding::digit && (*v == digit_line_feed || *v == digit_end_mark)) {
         return fmt::format("{} cannot be kept in a PLU file: this column would hold {}", *v,
@@ -310,7 +293,7 @@ std::optional<FormattedLine> PluCsvImport::row(const CsvRow& row) {
     const std::uint32_t number =
         read_le24(std::span<const std::uint8_t, 3>(record.begin() + plu.frame_byte, 3));
     auto& seen = state_->row_of_plu;
-    if (seen.empty()) seen.resize(highest_plu_number + 1);
+    if (seen.empty()) seen.resize(highest_request_plu + 1);
     if (seen[number] != 0) {
         report_({row.number, layout.source[0], names[0],
                  fmt::format("PLU {} is on row {} as well", number, seen[number])});

@@ -47,11 +47,12 @@ private:
 
 int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out,
              std::ostream& err) {
-    const NumberSet channels = parse_number_set(options.channels, 1, 4);
-    if (!channels.error.empty()) {
-        err << command << ": --channels: " << channels.error << '\n';
+    const auto parsed_channels = parse_number_set(options.channels, 1, 4);
+    if (!parsed_channels) {
+        err << command << ": --channels: " << parsed_channels.error() << '\n';
         return ktnet_status::trouble;
     }
+    const NumberSet& channels = *parsed_channels;
     const ShopLoad shop = load_shop(options.device.shop);
     if (!shop.shop) {
         err << command << ": " << printable(shop.error) << '\n';

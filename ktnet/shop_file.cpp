@@ -7,26 +7,13 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "plu/line_check.hpp"
+#include "base/numbers.hpp"
+#include "base/text.hpp"
 #include "plu_files.hpp"
 
 namespace ktnet {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!s.empty() && space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && space(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-bool same_word(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 // A letter of an alphabet beyond ASCII, well formed in UTF-8: anything from U+00C0 on but the
 // signs, spaces and marks that are no letters (x and / signs, general punctuation, the
@@ -62,18 +49,11 @@ bool looks_like_range(std::string_view name) {
     return name.size() > 3 && name[3] == '-' && ScaleAddress::parse(name.substr(0, 3));
 }
 
-std::optional<std::uint32_t> number(std::string_view text) {
-    std::uint32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     for (std::size_t start = 0;;) {
         const std::size_t end = text.find(separator, start);
-        parts.push_back(trim(text.substr(start, end - start)));
+        parts.push_back(trimmed(text.substr(start, end - start)));
         if (end == std::string_view::npos) return parts;
         start = end + 1;
     }
@@ -108,7 +88,7 @@ std::string add_item(std::string_view item, const Shop& shop, std::vector<ScaleA
                     return fmt::format("the range {} must stay on one channel and kind", item);
                 to = to.substr(2);
             }
-            const auto last = number(to);
+            const auto last = parse_whole_number(to, 9);
             if (!last || *last < 1 || *last > 9)
                 return fmt::format("the range {} must end in a number 1 to 9", item);
             if (*last < from->number()) return fmt::format("the range {} runs downwards", item);
@@ -149,12 +129,12 @@ ShopParse parse_shop(std::string_view text) {
     std::size_t line_number = 0;
     for (const std::string_view raw : split(text, '\n')) {
         ++line_number;
-        const std::string_view line = trim(raw);
+        const std::string_view line = trimmed(raw);
         if (line.empty() || line.front() == '#') continue;
         const std::size_t gap = line.find_first_of(" \t");
         const std::string_view address_text = line.substr(0, gap);
         const std::string_view name =
-            gap == std::string_view::npos ? std::string_view{} : trim(line.substr(gap));
+            gap == std::string_view::npos ? std::string_view{} : trimmed(line.substr(gap));
         const auto fail = [&](const std::string& why) {
             return ShopParse{std::nullopt, fmt::format("line {}: {}", line_number, why)};
         };
@@ -231,41 +211,12 @@ ScaleSelection select_scales(std::string_view text, const Shop& shop) {
 }
 
 std::optional<ScaleAddress> single_scale(std::string_view text, const Shop& shop) {
-    const std::string_view item = trim(text);
+    const std::string_view item = trimmed(text);
     if (const auto address = ScaleAddress::parse(item)) return address;
     // A name may hold '-', so a name is looked for as a whole, never as a range.
     for (const ShopScale& s : shop.scales)
         if (!s.name.empty() && same_word(s.name, item)) return s.address;
     return std::nullopt;
-}
-
-std::optional<NumberRange> parse_number_range(std::string_view text, std::uint32_t lowest,
-                                              std::uint32_t highest) {
-    const std::size_t dash = text.find('-');
-    const auto first = number(trim(text.substr(0, dash)));
-    const auto last = dash == std::string_view::npos ? first : number(trim(text.substr(dash + 1)));
-    if (!first || !last || *first < lowest || *first > *last || *last > highest)
-        return std::nullopt;
-    return NumberRange{*first, *last};
-}
-
-bool NumberSet::contains(std::uint32_t n) const {
-    return std::any_of(ranges.begin(), ranges.end(),
-                       [n](const NumberRange& r) { return n >= r.first && n <= r.last; });
-}
-
-NumberSet parse_number_set(std::string_view text, std::uint32_t lowest, std::uint32_t highest) {
-    NumberSet set;
-    for (const std::string_view item : split(text, ',')) {
-        const auto range = parse_number_range(item, lowest, highest);
-        if (!range) {
-            return {{},
-                    fmt::format("\"{}\" is not a number or a rising range A-B of numbers {} to {}",
-                                item, lowest, highest)};
-        }
-        set.ranges.push_back(*range);
-    }
-    return set;
 }
 
 }  // namespace ktnet

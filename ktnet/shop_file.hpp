@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/numbers.hpp"
 #include "link/scale_address.hpp"
 
 namespace ktnet {
@@ -64,26 +65,5 @@ struct ScaleSelection {
 // file ("1S1", "deli", "fish-counter"), never a list, a range or "all". Nothing otherwise, and
 // the source is then a file ("./1S1" for a file of that name).
 [[nodiscard]] std::optional<ScaleAddress> single_scale(std::string_view text, const Shop& shop);
-
-struct NumberRange {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-};
-
-// "A-B" with lowest <= A <= B <= highest, or a single number "A".
-[[nodiscard]] std::optional<NumberRange> parse_number_range(std::string_view text,
-                                                            std::uint32_t lowest,
-                                                            std::uint32_t highest);
-
-struct NumberSet {
-    std::vector<NumberRange> ranges;  // as written
-    std::string error;                // set when the text is not a list of ranges
-
-    bool contains(std::uint32_t n) const;
-};
-
-// "1,2", "1-4,7", "3": a list of numbers and ranges, each within [lowest, highest].
-[[nodiscard]] NumberSet parse_number_set(std::string_view text, std::uint32_t lowest,
-                                         std::uint32_t highest);
 
 }  // namespace ktnet

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/limits.hpp"
+
 namespace ktnet {
 
 // Every frame buffer has this size; an escaped 77-byte record needs at most 149 bytes of it.
@@ -34,9 +36,6 @@ inline constexpr std::uint8_t answer_stored = command_store_plu | answer_bit;  /
 inline constexpr std::size_t bare_frame_length = 5;     // head, address, 0, terminator only
 inline constexpr std::size_t short_frame_length = 11;   // 'K' and 'P'
 inline constexpr std::size_t record_frame_length = 77;  // 'Q' and its 0xD0 twin
-
-// A request carries its PLU number in 16 bits.
-inline constexpr std::uint32_t highest_request_plu = 0xFFFF;
 
 // unescape() never scans past this index, so its result is at most 251 bytes.
 inline constexpr std::size_t unescape_scan_limit = 249;

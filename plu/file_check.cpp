@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/limits.hpp"
 #include "line_check.hpp"
 
 namespace ktnet {
@@ -10,8 +11,6 @@ namespace ktnet {
 namespace {
 
 constexpr char end_of_file_mark = 0x1A;
-constexpr std::size_t plu_numbers = 1000000;               // six decimal columns
-constexpr std::uint32_t highest_requestable_plu = 0xFFFF;  // a request carries 16 bits
 
 enum class ColumnKind : std::uint8_t { other, name, digit };
 
@@ -181,13 +180,13 @@ void PluFileChecker::check_record(std::string_view record, std::size_t line) {
     const PluField& plu = plu_fields.front();
     if (clean_before(plu.column + field_width(plu) - 1)) {
         const std::uint32_t number = plu_number_of_line(record);
-        if (number > highest_requestable_plu) {
+        if (number > highest_request_plu) {
             add(line, plu.column, FindingKind::plu_out_of_range,
                 join({"PLU ", six_digits(number),
                       " is above 65535: a request carries 16 bits of a PLU number, so the scale "
                       "could never be asked for it again"}));
         }
-        if (line_of_plu_.empty()) line_of_plu_.resize(plu_numbers);
+        if (line_of_plu_.empty()) line_of_plu_.resize(line_plu_numbers);
         std::uint32_t& first = line_of_plu_[number];
         if (first != 0) {
             add(line, plu.column, FindingKind::duplicate_plu,

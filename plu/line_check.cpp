@@ -28,39 +28,7 @@ std::uint8_t at(std::string_view line, std::size_t column) {
     return static_cast<std::uint8_t>(line[column]);
 }
 
-// The length of a UTF-8 sequence its lead byte announces, and the range its second byte must
-// fall in (which excludes overlong forms and surrogates); 0 for a byte that cannot lead one.
-struct Utf8Lead {
-    std::size_t length;
-    std::uint8_t second_low;
-    std::uint8_t second_high;
-};
-constexpr Utf8Lead utf8_lead(std::uint8_t b) {
-    if (b >= 0xC2 && b <= 0xDF) return {2, 0x80, 0xBF};
-    if (b == 0xE0) return {3, 0xA0, 0xBF};
-    if (b == 0xED) return {3, 0x80, 0x9F};
-    if (b >= 0xE1 && b <= 0xEF) return {3, 0x80, 0xBF};
-    if (b == 0xF0) return {4, 0x90, 0xBF};
-    if (b >= 0xF1 && b <= 0xF3) return {4, 0x80, 0xBF};
-    if (b == 0xF4) return {4, 0x80, 0x8F};
-    return {0, 0, 0};
-}
-
 }  // namespace
-
-std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
-    const auto b = static_cast<std::uint8_t>(text[i]);
-    if (b < 0x80) return 1;
-    const Utf8Lead lead = utf8_lead(b);
-    if (lead.length == 0 || i + lead.length > text.size()) return 0;
-    for (std::size_t k = 1; k < lead.length; ++k) {
-        const auto next = static_cast<std::uint8_t>(text[i + k]);
-        const bool fits = k == 1 ? (next >= lead.second_low && next <= lead.second_high)
-                                 : (next >= 0x80 && next <= 0xBF);
-        if (!fits) return 0;
-    }
-    return lead.length;
-}
 
 std::optional<NumberColumnFault> find_number_column_fault(std::string_view line) {
     const std::size_t n = std::min(line.size(), line_columns);
@@ -69,22 +37,6 @@ std::optional<NumberColumnFault> find_number_column_fault(std::string_view line)
             return NumberColumnFault{c, at(line, c), expected_text(rules[c])};
     }
     return std::nullopt;
-}
-
-std::string hex_byte(std::uint8_t b) {
-    constexpr std::string_view hex = "0123456789ABCDEF";
-    return {'0', 'x', hex[b >> 4], hex[b & 0x0F]};
-}
-
-std::string show_byte(std::uint8_t b) {
-    if (b >= 0x20 && b < 0x7F) return {'\'', static_cast<char>(b), '\''};
-    return hex_byte(b);
-}
-
-std::string join(std::initializer_list<std::string_view> pieces) {
-    std::string s;
-    for (const std::string_view piece : pieces) s += piece;
-    return s;
 }
 
 std::string describe(const NumberColumnFault& fault) {
@@ -124,22 +76,12 @@ std::optional<std::size_t> find_utf8_in_name(std::string_view line) {
     const std::string_view name = line.substr(name_column, name_length);
     std::optional<std::size_t> first;
     for (std::size_t i = 0; i < name.size();) {
-        const auto b = static_cast<std::uint8_t>(name[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        const Utf8Lead lead = utf8_lead(b);
-        if (lead.length == 0) return std::nullopt;
-        const std::size_t available = std::min(lead.length, name.size() - i);
-        for (std::size_t k = 1; k < available; ++k) {
-            const auto next = static_cast<std::uint8_t>(name[i + k]);
-            const bool fits = k == 1 ? (next >= lead.second_low && next <= lead.second_high)
-                                     : (next >= 0x80 && next <= 0xBF);
-            if (!fits) return std::nullopt;
-        }
-        if (available == lead.length && !first) first = name_column + i;
-        i += available;
+        // The field's end may cut the last letter.
+        const std::size_t length = utf8_sequence_length(name, i, true);
+        if (length == 0) return std::nullopt;
+        const bool whole = length > 1 && utf8_sequence_length(name, i) == length;
+        if (whole && !first) first = name_column + i;
+        i += length;
     }
     return first;
 }

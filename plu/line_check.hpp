@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.hpp"
 #include "field_table.hpp"
 
 namespace ktnet {
@@ -80,19 +81,6 @@ std::string describe(const NumberColumnFault& fault);
 // nothing: the line is empty, begins with a NUL byte, is longer than 142 characters, or breaks
 // a number column's rule.
 [[nodiscard]] std::optional<std::string> find_line_refusal(std::string_view line);
-
-// The length of the well-formed UTF-8 sequence that starts at text[i] (no overlong forms, no
-// surrogates, nothing above U+10FFFF), or 0 when none does.
-std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
-
-// A byte as messages show it: 'A' for printable ASCII, 0xC5 otherwise.
-std::string show_byte(std::uint8_t b);
-// A byte in hexadecimal: 0x42.
-std::string hex_byte(std::uint8_t b);
-
-// The pieces of a message in one string. (Chains of std::string's operator+ on temporaries
-// trip a false -Wrestrict warning of GCC 12.)
-std::string join(std::initializer_list<std::string_view> pieces);
 
 // The PLU number a line's columns 9-14 give, the missing ones of a short line read as "0". Only
 // meaningful when those columns pass the number-column rule.

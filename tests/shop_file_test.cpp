@@ -110,30 +110,5 @@ INSTANTIATE_TEST_SUITE_P(
                       ShopCase{"1S1 a–b\n", "line 1: the name"},
                       ShopCase{"1S1 a\xC4\n", "line 1: the name"}));
 
-struct NumberSetCase {
-    const char* text;
-    std::vector<std::uint32_t> in, out;
-    bool ok;
-};
-
-class NumberSets : public ::testing::TestWithParam<NumberSetCase> {};
-
-TEST_P(NumberSets, HoldExactlyTheirNumbers) {
-    const auto& c = GetParam();
-    const NumberSet set = parse_number_set(c.text, 1, 999999);
-    EXPECT_EQ(set.error.empty(), c.ok) << set.error;
-    for (const auto n : c.in) EXPECT_TRUE(set.contains(n)) << n;
-    for (const auto n : c.out) EXPECT_FALSE(set.contains(n)) << n;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, NumberSets,
-    ::testing::Values(NumberSetCase{"1-50,77", {1, 50, 77}, {0, 51, 76, 78}, true},
-                      NumberSetCase{"999999", {999999}, {999998}, true},
-                      NumberSetCase{"5-5", {5}, {4, 6}, true}, NumberSetCase{"0", {}, {0}, false},
-                      NumberSetCase{"1000000", {}, {}, false}, NumberSetCase{"9-3", {}, {}, false},
-                      NumberSetCase{"1,x", {}, {}, false}, NumberSetCase{"-4", {}, {}, false},
-                      NumberSetCase{"1-", {}, {}, false}));
-
 }  // namespace
 }  // namespace ktnet
