@@ -19,7 +19,8 @@ using namespace ktnet;
 // export of a file, which needs no controller.
 int export_file(const ExportOptions& options, std::ostream& out, std::ostream& err) {
     ShopEnvironment env;
-    return run_export(options, env, out, err);
+    RunOutput output(out, err, "ktnet export");
+    return run_export(options, env, output);
 }
 
 constexpr std::size_t records = 10000;
@@ -90,8 +91,9 @@ void BM_import_10000(benchmark::State& state) {
     for (auto _ : state) {
         std::ostringstream out, err;
         ShopEnvironment env;
-        if (run_import({.input = files.path("in.csv"), .output = files.path("out.txt")}, env, out,
-                       err) != 0)
+        RunOutput output(out, err, "ktnet import");
+        if (run_import({.input = files.path("in.csv"), .output = files.path("out.txt")}, env,
+                       output) != 0)
             state.SkipWithError("import failed");
     }
 }

@@ -100,10 +100,11 @@ void BM_backup_scales(benchmark::State& state) {
     std::chrono::duration<double> spent{0};
     for (auto _ : state) {
         std::ostringstream out, err;
+        RunOutput output(out, err, "ktnet backup");
         const auto t0 = std::chrono::steady_clock::now();
         const int status =
             run_backup({shop.scales(n), "1-" + std::to_string(records_per_scale), dir / "", {}},
-                       shop.env, out, err);
+                       shop.env, output);
         spent += std::chrono::steady_clock::now() - t0;
         if (status != 0) state.SkipWithError(err.str().c_str());
     }
@@ -128,9 +129,10 @@ void BM_load_scales(benchmark::State& state) {
         options.verify = verify;
         options.log = dir / "log.jsonl";
         std::ostringstream out, err;
+        RunOutput output(out, err, "ktnet load");
         const std::size_t before = shop.controller.exchanges();
         const auto t0 = std::chrono::steady_clock::now();
-        const int status = run_load(options, shop.env, out, err);
+        const int status = run_load(options, shop.env, output);
         spent += std::chrono::steady_clock::now() - t0;
         exchanges += shop.controller.exchanges() - before;
         if (status != 0) state.SkipWithError(err.str().c_str());
@@ -161,7 +163,8 @@ void BM_compare_10000(benchmark::State& state) {
     ShopEnvironment env;
     for (auto _ : state) {
         std::ostringstream out, err;
-        if (run_compare({{dir / "a.txt", dir / "b.txt"}, "", {}}, env, out, err) != 1)
+        RunOutput output(out, err, "ktnet compare");
+        if (run_compare({{dir / "a.txt", dir / "b.txt"}, "", {}}, env, output) != 1)
             state.SkipWithError("compare did not find the files different");
     }
 }

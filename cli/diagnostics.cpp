@@ -64,7 +64,9 @@ std::string describe_answer(const Answer& a, std::chrono::milliseconds timeout) 
         case AnswerFault::read_failed:
             return std::string(describe(a.fault)) + ": " + describe(a.error);
         case AnswerFault::timed_out:
-            return "no answer within " + std::to_string(timeout.count() / 1000) + " s";
+            return timeout.count() % 1000 == 0
+                       ? "no answer within " + std::to_string(timeout.count() / 1000) + " s"
+                       : "no answer within " + std::to_string(timeout.count()) + " ms";
         case AnswerFault::wrong_code:
             return "wrong answer code " + hex_byte(a.code);
         case AnswerFault::short_answer:

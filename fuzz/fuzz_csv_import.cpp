@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/plu_files.hpp"
 #include "ktnet/export.hpp"
 #include "ktnet/import.hpp"
-#include "ktnet/plu_files.hpp"
 #include "plu/line_check.hpp"
 #include "plu/plu_line.hpp"
 #include "scratch_dir.hpp"
@@ -25,7 +25,8 @@ int import(const std::filesystem::path& in, const std::filesystem::path& out, ch
     options.fill_zero = fill_zero;
     options.separator = std::string(1, separator);
     ShopEnvironment env;
-    const int status = run_import(options, env, out_stream, err_stream);
+    RunOutput output(out_stream, err_stream, "ktnet import");
+    const int status = run_import(options, env, output);
     err = err_stream.str();
     return status;
 }
@@ -67,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExportOptions options{.source = plu.string(), .output = again.string()};
     options.separator = std::string(1, separator);
     ShopEnvironment env;
-    if (run_export(options, env, out_stream, err_stream) != 0) std::abort();
+    RunOutput output(out_stream, err_stream, "ktnet export");
+    if (run_export(options, env, output) != 0) std::abort();
     if (import(again, back, separator, false, err) != 0) std::abort();
     if (fuzzing::file_bytes(back) != fuzzing::file_bytes(plu)) std::abort();
     return 0;

@@ -1,16 +1,11 @@
-// ktnet backup SCALES [--plu A-B] [--dir DIR]: each scale into a dated PLU file of its own.
+// ktnet backup SCALES [--plu LIST] [--dir DIR]: each scale into a dated file of the reader's
+// format (shop/backup_job.hpp).
 #pragma once
 
-#include <filesystem>
-#include <iosfwd>
 #include <string>
 
 #include "command.hpp"
-#include "scale_access.hpp"
-
-namespace CLI {
-class App;
-}
+#include "device_options.hpp"
 
 namespace ktnet {
 
@@ -21,19 +16,11 @@ struct BackupOptions {
     DeviceOptions device{};
 };
 
-// DIR/<address>-<YYYY-MM-DD>.txt for a scale backed up on that (local) day.
-std::filesystem::path backup_path(const std::filesystem::path& dir, const ScaleAddress& scale,
-                                  std::chrono::system_clock::time_point when);
-
-// Reads each scale in turn into its backup file, in the reader's exact format. The file is
-// written under a temporary name (the final name plus ".partial") and renamed over the final
-// name only once every record is in it, so a scale that fails leaves its previous backup as
-// it was; the next scale goes on. Prints a summary table (scale, records, time, result), or a
-// JSON document with --json. Returns 0 when every scale was backed up, 1 when a scale failed,
-// 2 for a bad command line or no controller, 5 when another run holds the controller, 128+N
-// when signal N stopped it.
-int run_backup(const BackupOptions& options, ShopEnvironment& env, std::ostream& out,
-               std::ostream& err);
+// Makes a missing --dir with its parents and says so. Returns 0 when every scale is backed up,
+// 1 when a scale failed (its previous backup is kept), 2 for a bad command line, no controller
+// or one that went away, 5 when another run holds the controller, 128+N when signal N stopped
+// it.
+int run_backup(const BackupOptions& options, ShopEnvironment& env, RunOutput& output);
 
 void add_backup(CLI::App& app, Command& chosen, ShopEnvironment& env);
 

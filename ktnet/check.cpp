@@ -8,9 +8,10 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "display_text.hpp"
+#include "base/text.hpp"
+#include "formats/file_kind.hpp"
+#include "formats/plu_files.hpp"
 #include "plu/file_check.hpp"
-#include "plu_files.hpp"
 
 namespace ktnet {
 
@@ -19,6 +20,7 @@ namespace {
 struct FileReport {
     std::vector<Finding> shown;
     std::size_t problems = 0, notes = 0, not_shown = 0;
+    std::string looks_like{};  // what a file of problems looks like instead, with what to do
 };
 
 // The findings of one file, read line by line; the reason when it cannot be read.
@@ -32,7 +34,9 @@ FileResult<FileReport> check_file(const std::string& name, const CheckOptions& o
             ++report.not_shown;
         }
     });
-    auto read = read_plu_file(name, [&](std::size_t, std::string_view line) {
+    std::string first_line;
+    auto read = read_plu_file(name, [&](std::size_t n, std::string_view line) {
+        if (n == 1) first_line = line;
         checker.line(line);
         return true;
     });
@@ -43,6 +47,7 @@ FileResult<FileReport> check_file(const std::string& name, const CheckOptions& o
                             describe_not_plu_line(*read->not_plu_line));
     }
     checker.end({read->end.at_mark, read->end.mid_line, read->end.bytes_after});
+    if (report.problems > 0) report.looks_like = what_it_looks_like(first_line).value_or("");
     return report;
 }
 
@@ -52,20 +57,21 @@ std::string count(std::size_t n, std::string_view what) {
 
 }  // namespace
 
-int run_check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
+int run_check(const CheckOptions& options, RunOutput& output) {
+    apply(options.output, output);
     int status = ktnet_status::success;
     nlohmann::json report = nlohmann::json::array();
     for (const std::string& name : options.files) {
         const auto checked = check_file(name, options);
         if (!checked) {
             const std::string why = "cannot read " + name + ": " + checked.error().reason;
-            err << "ktnet check: " << printable(why) << '\n';
-            if (options.json) report.push_back({{"file", name}, {"error", why}});
+            output.error(why);
+            if (output.json()) report.push_back({{"file", name}, {"error", why}});
             status = ktnet_status::trouble;
             continue;
         }
         if (checked->problems > 0) status = std::max(status, ktnet_status::problems);
-        if (options.json) {
+        if (output.json()) {
             nlohmann::json list = nlohmann::json::array();
             for (const Finding& f : checked->shown) {
                 list.push_back({{"line", f.line},
@@ -91,19 +97,18 @@ int run_check(const CheckOptions& options, std::ostream& out, std::ostream& err)
             fmt::format_to(std::back_inserter(text), "{}: and {} more not shown (--max-findings)\n",
                            shown_name, checked->not_shown);
         }
+        if (!checked->looks_like.empty())
+            fmt::format_to(std::back_inserter(text), "{}: {}\n", shown_name, checked->looks_like);
         fmt::format_to(std::back_inserter(text), "{}: {}{}\n", shown_name,
                        checked->problems == 0 ? "no problems" : count(checked->problems, "problem"),
                        checked->notes == 0 ? "" : ", " + count(checked->notes, "note"));
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        output.out().write(text.data(), static_cast<std::streamsize>(text.size()));
     }
-    if (options.json) {
-        const nlohmann::json document = {{"files", std::move(report)}, {"status", status}};
-        out << json_document(document) << '\n';
-    }
+    if (output.json()) output.document({{"files", std::move(report)}, {"status", status}});
     return status;
 }
 
-void add_check(CLI::App& app, Command& chosen) {
+void add_check(CLI::App& app, Command& chosen, ShopEnvironment&) {
     auto options = std::make_shared<CheckOptions>();
     CLI::App* sub = app.add_subcommand(
         "check",
@@ -112,7 +117,7 @@ void add_check(CLI::App& app, Command& chosen) {
         "PLUs above 65535, names holding a line feed or 0x1A, and as notes names that look like "
         "UTF-8. ktnet load refuses a file with any problem.");
     sub->add_option("FILE", options->files, "PLU files")->required();
-    sub->add_flag("--json", options->json, "one JSON document for scripts");
+    add_output_options(*sub, options->output, true);
     sub->add_flag("--for-ldk", options->for_ldk,
                   "also report columns 118-119 that ldk would store differently (it reads them "
                   "back as BCD, so only 00 to 09 survive)");
@@ -123,9 +128,7 @@ void add_check(CLI::App& app, Command& chosen) {
         "Exit status: 0 no problems (notes do not count), 1 problems found, 2 a file could not be "
         "read.");
     sub->callback([options, &chosen] {
-        chosen = [options](std::ostream& out, std::ostream& err) {
-            return run_check(*options, out, err);
-        };
+        chosen = [options](RunOutput& output) { return run_check(*options, output); };
     });
 }
 

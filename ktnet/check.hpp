@@ -2,21 +2,17 @@
 #pragma once
 
 #include <cstddef>
-#include <iosfwd>
 #include <string>
 #include <vector>
 
 #include "command.hpp"
-
-namespace CLI {
-class App;
-}
+#include "device_options.hpp"
 
 namespace ktnet {
 
 struct CheckOptions {
     std::vector<std::string> files{};
-    bool json = false;
+    OutputOptions output{};
     bool for_ldk = false;            // also what ldk would store differently
     std::size_t max_findings = 100;  // shown per file; the rest are counted
 };
@@ -25,8 +21,8 @@ struct CheckOptions {
 // then a count per file), or one JSON document with --json. At most max_findings are shown per
 // file, and the rest counted. Returns 0 when no file has a problem (notes do not count), 1 when
 // one has, 2 when a file cannot be read (reported on err; the other files are still checked).
-int run_check(const CheckOptions& options, std::ostream& out, std::ostream& err);
+int run_check(const CheckOptions& options, RunOutput& output);
 
-void add_check(CLI::App& app, Command& chosen);
+void add_check(CLI::App& app, Command& chosen, ShopEnvironment& env);
 
 }  // namespace ktnet

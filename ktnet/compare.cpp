@@ -4,129 +4,14 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <nlohmann/json.hpp>
 #include <ostream>
 #include <set>
 
-#include "plu/line_check.hpp"
-#include "plu/plu_line.hpp"
-#include "plu_files.hpp"
-#include "progress.hpp"
-#include "record_fields.hpp"
-#include "shop_file.hpp"
+#include "base/text.hpp"
+#include "cli/exit_status.hpp"
+#include "shop/compare_sources.hpp"
 
 namespace ktnet {
-
-namespace {
-
-constexpr std::size_t byte65_field = 19;  // columns 118-119
-static_assert(plu_fields[byte65_field].encoding == FieldEncoding::decimal_out_bcd_in);
-
-constexpr std::string_view byte65_reason =
-    "columns 118-119 are written as a decimal number and loaded as BCD, so a copy through a "
-    "PLU file changes values over 9";
-constexpr std::string_view byte36_reason =
-    "byte 36 is in no PLU line, so a copy through a file stores 0 there";
-
-// What a copy through a file makes of columns 118-119: the byte the loader stores for them,
-// written back as the reader writes it.
-std::string copied_byte65(const std::string& text) {
-    RecordFrame record{};
-    record[plu_fields[byte65_field].frame_byte] =
-        static_cast<std::uint8_t>(16 * (text[0] - '0') + (text[1] - '0'));
-    return field_text(record, byte65_field);
-}
-
-std::string quoted(const std::string& s) {
-    return fmt::format("\"{}\"", s);
-}
-
-}  // namespace
-
-std::optional<CompareSource> file_source(std::string label, const std::vector<std::string>& lines,
-                                         std::string& error) {
-    CompareSource source{std::move(label)};
-    const PluField& f65 = plu_fields[byte65_field];
-    for (std::size_t n = 1; n <= lines.size(); ++n) {
-        const std::string& text = lines[n - 1];
-        if (const auto problem = find_line_refusal(text)) {
-            error = fmt::format("{}:{}: {} (ktnet check tells more)", source.label, n, *problem);
-            return std::nullopt;
-        }
-        CompareSource::Entry entry;
-        (void)parse_line(text, entry.record);
-        // Past the end of a short line a number column reads as "0".
-        for (std::size_t c = f65.column; c < f65.column + 2u; ++c)
-            entry.byte65_text += c < text.size() ? text[c] : '0';
-        source.records[record_plu(entry.record)] = std::move(entry);
-    }
-    return source;
-}
-
-CompareSource scale_source(std::string label, const std::vector<RecordFrame>& records) {
-    CompareSource source{std::move(label), true};
-    for (const RecordFrame& record : records)
-        source.records[record_plu(record)] = {record, field_text(record, byte65_field)};
-    return source;
-}
-
-PairComparison compare_sources(const CompareSource& a, const CompareSource& b) {
-    static const NameDisplay names;
-    PairComparison result;
-    auto ia = a.records.begin();
-    auto ib = b.records.begin();
-    while (ia != a.records.end() || ib != b.records.end()) {
-        if (ib == b.records.end() || (ia != a.records.end() && ia->first < ib->first)) {
-            result.only_in_a.push_back((ia++)->first);
-            continue;
-        }
-        if (ia == a.records.end() || ib->first < ia->first) {
-            result.only_in_b.push_back((ib++)->first);
-            continue;
-        }
-        ++result.compared;
-        const auto& [ra, ta] = ia->second;
-        const auto& [rb, tb] = ib->second;
-        PluDifference differ{ia->first}, known{ia->first};
-        const std::vector<std::size_t> fields = differing_fields(ra, rb);
-        if (!fields.empty()) {
-            const FormattedLine la = line_of(ra), lb = line_of(rb);
-            for (const std::size_t f : fields) {
-                if (f == byte65_field) continue;  // compared as the lines show it, below
-                if (plu_fields[f].encoding == FieldEncoding::raw) {
-                    differ.fields.push_back(
-                        {field_name(f), quoted(names.of(ra)), quoted(names.of(rb))});
-                } else {
-                    differ.fields.push_back({field_name(f), field_text(la, f), field_text(lb, f)});
-                }
-            }
-        }
-        if (ta != tb) {
-            FieldDifference d{field_name(byte65_field), ta, tb};
-            if (copied_byte65(ta) == tb || copied_byte65(tb) == ta) {
-                d.reason = byte65_reason;
-                known.fields.push_back(d);
-            } else {
-                differ.fields.push_back(d);
-            }
-        }
-        const std::uint8_t a36 = ra[unused_frame_byte], b36 = rb[unused_frame_byte];
-        if (a.scale && b.scale && a36 != b36) {
-            FieldDifference d{"byte36", std::to_string(a36), std::to_string(b36)};
-            if (a36 == 0 || b36 == 0) {
-                d.reason = byte36_reason;
-                known.fields.push_back(d);
-            } else {
-                differ.fields.push_back(d);
-            }
-        }
-        if (!differ.fields.empty()) result.differing.push_back(std::move(differ));
-        if (!known.fields.empty()) result.known.push_back(std::move(known));
-        ++ia;
-        ++ib;
-    }
-    return result;
-}
 
 namespace {
 
@@ -154,6 +39,7 @@ std::string plu_list(const std::vector<std::uint32_t>& plus) {
 
 void print_pair(std::ostream& out, const CompareSource& a, const CompareSource& b,
                 const PairComparison& c) {
+    const std::string la = printable(a.label), lb = printable(b.label);
     std::string summary;
     if (c.equal()) {
         summary = fmt::format("equal ({} PLU{})", c.compared, c.compared == 1 ? "" : "s");
@@ -161,102 +47,98 @@ void print_pair(std::ostream& out, const CompareSource& a, const CompareSource& 
         summary = fmt::format(
             "{} differ{}, {} only in {}, {} only in {}",
             c.differing.size() == 1 ? "1 PLU" : fmt::format("{} PLUs", c.differing.size()),
-            c.differing.size() == 1 ? "s" : "", c.only_in_a.size(), a.label, c.only_in_b.size(),
-            b.label);
-    }
-    if (!c.known.empty()) {
-        summary += fmt::format("; {} PLU{} with known format differences only a copy makes",
-                               c.known.size(), c.known.size() == 1 ? "" : "s");
+            c.differing.size() == 1 ? "s" : "", c.only_in_a.size(), la, c.only_in_b.size(), lb);
     }
     // One buffer for the whole pair: thousands of differing PLUs print in one write.
     fmt::memory_buffer text;
-    fmt::format_to(std::back_inserter(text), "{} <> {}: {}\n", a.label, b.label, summary);
+    fmt::format_to(std::back_inserter(text), "{} <> {}: {}\n", la, lb, summary);
+    std::map<std::string, std::string> reasons;
     for (const PluDifference& d : c.differing) {
         fmt::format_to(std::back_inserter(text), "  PLU {}:", d.plu);
-        for (const FieldDifference& f : d.fields)
-            fmt::format_to(std::back_inserter(text), " {} {} | {};", f.field, f.a, f.b);
+        for (const FieldDifference& f : d.fields) {
+            fmt::format_to(std::back_inserter(text), " {} {} | {}{};", f.field, printable(f.a),
+                           printable(f.b), f.reason.empty() ? "" : " (see below)");
+            if (!f.reason.empty()) reasons[f.field] = f.reason;
+        }
         text.push_back('\n');
     }
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (!c.only_in_a.empty())
-        out << fmt::format("  only in {}: PLU {}\n", a.label, plu_list(c.only_in_a));
+        out << fmt::format("  only in {}: PLU {}\n", la, plu_list(c.only_in_a));
     if (!c.only_in_b.empty())
-        out << fmt::format("  only in {}: PLU {}\n", b.label, plu_list(c.only_in_b));
-    // Known differences by kind: what they are, and where, briefly.
-    std::map<std::string, std::vector<std::uint32_t>> known;
-    std::map<std::string, std::string> reasons;
-    for (const PluDifference& d : c.known) {
-        for (const FieldDifference& f : d.fields) {
-            known[f.field].push_back(d.plu);
-            reasons[f.field] = f.reason;
-        }
-    }
-    for (const auto& [field, plus] : known) {
-        out << fmt::format("  known, {} in PLU {}: {}\n", field, plu_list(plus), reasons[field]);
-    }
+        out << fmt::format("  only in {}: PLU {}\n", lb, plu_list(c.only_in_b));
+    for (const auto& [field, reason] : reasons) out << fmt::format("  {}: {}\n", field, reason);
 }
+
+// One source of the command line: a file, or a scale of a list.
+struct Named {
+    std::string label;
+    std::optional<ScaleAddress> scale;
+};
 
 }  // namespace
 
-int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostream& out,
-                std::ostream& err) {
-    const auto fail = [&err](const std::string& why) {
-        err << "ktnet compare: " << why << '\n';
+int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& output) {
+    apply(options.device.output, output);
+    const auto fail = [&](const std::string& why) {
+        output.error(why);
         return ktnet_status::trouble;
     };
-    if (options.sources.size() < 2) return fail("give at least two files or scales");
-    const ShopLoad shop = load_shop(options.device.shop);
-    if (!shop.shop) return fail(shop.error);
-    std::optional<NumberRange> range;
+    const auto shop = shop_of(options.device, output);
+    if (!shop) return ktnet_status::trouble;
+    std::optional<NumberSet> chosen;
     if (!options.plu.empty()) {
-        range = parse_number_range(options.plu, 0, 10000);
-        if (!range)
-            return fail(fmt::format("--plu {}: not a rising range A-B of 0 to 10000", options.plu));
+        auto plus = parse_number_set(options.plu, 0, highest_request_plu);
+        if (!plus) return fail("--plu: " + plus.error());
+        chosen = std::move(*plus);
     }
+    std::vector<Named> named;
+    for (const std::string& source : options.sources) {
+        if (const auto scales = scales_of_source(source, *shop)) {
+            for (const ScaleAddress& s : *scales) named.push_back({shop->label(s), s});
+        } else {
+            named.push_back({source, std::nullopt});
+        }
+    }
+    if (named.size() < 2) return fail("give at least two files or scales");
 
     // Files first: their PLUs say what to ask the scales for.
-    std::vector<std::optional<CompareSource>> sources(options.sources.size());
-    std::vector<std::optional<ScaleAddress>> scales(options.sources.size());
+    std::vector<std::optional<CompareSource>> sources(named.size());
     std::set<std::uint32_t> file_plus;
-    for (std::size_t i = 0; i < options.sources.size(); ++i) {
-        const std::string& name = options.sources[i];
-        scales[i] = single_scale(name, *shop.shop);
-        if (scales[i]) continue;
-        const auto lines = read_plu_lines(name);
-        if (!lines) return fail(fmt::format("cannot read {}: {}", name, lines.error().reason));
-        std::string error;
-        sources[i] = file_source(name, *lines, error);
-        if (!sources[i]) return fail(error);
-        if (range) {
-            std::erase_if(sources[i]->records, [&](const auto& r) {
-                return r.first < range->first || r.first > range->last;
-            });
-        }
-        for (const auto& [plu, entry] : sources[i]->records) file_plus.insert(plu);
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        if (named[i].scale) continue;
+        auto file = file_source(named[i].label);
+        if (!file) return fail(file.error());
+        if (chosen)
+            std::erase_if(file->records, [&](const auto& r) { return !chosen->contains(r.first); });
+        for (const auto& [plu, entry] : file->records) file_plus.insert(plu);
+        sources[i] = std::move(*file);
     }
     std::vector<std::uint32_t> ask;
-    if (range) {
-        ask = plu_range(range->first, range->last);
-    } else if (std::any_of(sources.begin(), sources.end(), [](const auto& s) { return s; })) {
-        // A request carries 16 bits of the PLU number.
+    if (chosen) {
+        ask = chosen->numbers();
+    } else if (std::any_of(named.begin(), named.end(), [](const Named& n) { return !n.scale; })) {
         for (const std::uint32_t p : file_plus)
-            if (p <= 0xFFFF) ask.push_back(p);
+            if (p <= highest_request_plu) ask.push_back(p);
     } else {
-        ask = plu_range(1, 10000);
+        ask = plu_range(1, default_last_plu);
     }
 
-    if (std::any_of(scales.begin(), scales.end(), [](const auto& s) { return s; })) {
-        int status = ktnet_status::success;
-        auto connection = Connection::open(env, options.device, "ktnet compare", err, status);
-        if (!connection) return status;
-        Progress progress(err, env.error_is_terminal, "ktnet compare");
-        for (std::size_t i = 0; i < scales.size(); ++i) {
-            if (!scales[i]) continue;
-            const std::string label = shop.shop->label(*scales[i]);
-            const auto records = read_whole_scale(*connection, *scales[i], label, ask, progress,
-                                                  "ktnet compare", err, status);
-            if (!records) return status;
-            sources[i] = scale_source(label, *records);
+    if (std::any_of(named.begin(), named.end(), [](const Named& n) { return n.scale; })) {
+        auto connection = connect(env, options.device, output);
+        if (!connection) return connection.error();
+        for (std::size_t i = 0; i < named.size(); ++i) {
+            if (!named[i].scale) continue;
+            output.progress().start(named[i].label, ask.size());
+            const ScaleRead read = read_records(**connection, *named[i].scale, ask,
+                                                [&](std::size_t n) { output.progress().step(n); });
+            output.progress().finish(read.complete ? "read" : "failed");
+            if (read.stopped()) return exit_status::stopped_by(env.context.stop_signal());
+            if (!read.complete) {
+                return fail(fmt::format("{}: PLU {}: {}", named[i].label, read.failure.plu_asked,
+                                        (*connection)->describe(read.failure)));
+            }
+            sources[i] = scale_source(named[i].label, read.records);
         }
     }
 
@@ -265,23 +147,19 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, std::ostrea
     for (std::size_t i = 1; i < sources.size(); ++i) {
         const PairComparison c = compare_sources(*sources[0], *sources[i]);
         if (!c.equal()) status = ktnet_status::problems;
-        if (options.device.json) {
+        if (output.json()) {
             pairs.push_back({{"a", sources[0]->label},
                              {"b", sources[i]->label},
                              {"equal", c.equal()},
                              {"compared", c.compared},
                              {"differ", json_of(c.differing)},
                              {"only_in_a", c.only_in_a},
-                             {"only_in_b", c.only_in_b},
-                             {"known", json_of(c.known)}});
+                             {"only_in_b", c.only_in_b}});
         } else {
-            print_pair(out, *sources[0], *sources[i], c);
+            print_pair(output.out(), *sources[0], *sources[i], c);
         }
     }
-    if (options.device.json) {
-        const nlohmann::json doc = {{"pairs", pairs}, {"status", status}};
-        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-    }
+    if (output.json()) output.document({{"pairs", pairs}, {"status", status}});
     return status;
 }
 
@@ -291,25 +169,24 @@ void add_compare(CLI::App& app, Command& chosen, ShopEnvironment& env) {
         "compare",
         "Compare PLU files and scales by PLU number, field by field (fields named by their line "
         "columns; columns 0-8, the address, are left out). The first is compared with each of "
-        "the others.");
+        "the others. Every byte counts.");
     sub->add_option("SOURCES", options->sources,
-                    "PLU files, or scales (1S1 or a name from the shop file; ./1S1 is a file)")
+                    "PLU files, or scales (1S1, a name from the shop file, 1S1,2T3, 1S1-9, all; "
+                    "./1S1 is a file)")
         ->required()
-        ->expected(2, -1);
+        ->expected(1, -1);
     sub->add_option("--plu", options->plu,
-                    "compare PLUs A-B only (default: the PLUs the files hold; 1-10000 for scales "
-                    "alone)");
+                    "compare these PLUs only: 1-50,77 (default: the PLUs the files hold; 1-10000 "
+                    "for scales alone)");
     add_device_options(*sub, options->device, true);
     sub->footer(
-        "Two differences any copy through a PLU file makes are shown apart, as known, and do "
-        "not make the sources differ: byte 36 (in no line; a copy stores 0) between two scales, "
-        "and columns 118-119 (written as a decimal number, loaded as BCD). Exit status: 0 "
-        "equal, 1 different, 2 trouble, 5 the controller is held by another run, 128+N stopped "
-        "by signal N.");
+        "A file is compared with a scale as the file's text with the scale's record as the "
+        "reader writes it; two scales byte for byte, byte 36 (which no line carries) included. "
+        "A difference a copy through ldk or a file explains says so, and still counts. Exit "
+        "status: 0 equal, 1 different, 2 trouble, 5 the controller is held by another run, "
+        "128+N stopped by signal N.");
     sub->callback([options, &chosen, &env] {
-        chosen = [options, &env](std::ostream& out, std::ostream& err) {
-            return run_compare(*options, env, out, err);
-        };
+        chosen = [options, &env](RunOutput& output) { return run_compare(*options, env, output); };
     });
 }
 

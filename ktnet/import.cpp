@@ -6,22 +6,21 @@
 #include <memory>
 #include <ostream>
 
+#include "base/text.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/locked_file.hpp"
 #include "cli/replaced_file.hpp"
-#include "csv.hpp"
-#include "display_text.hpp"
+#include "formats/csv.hpp"
+#include "formats/plu_csv.hpp"
+#include "formats/plu_files.hpp"
 #include "link/scale_address.hpp"
 #include "options_common.hpp"
 #include "plu/file_check.hpp"
-#include "plu_csv.hpp"
-#include "plu_files.hpp"
 
 namespace ktnet {
 
 namespace {
 
-constexpr std::string_view command = "ktnet import";
 constexpr std::size_t max_listed = 20;
 
 std::string place(const CellProblem& p) {
@@ -37,13 +36,13 @@ std::string place(const CellProblem& p) {
 
 }  // namespace
 
-int run_import(const ImportOptions& options, ShopEnvironment& env, std::ostream& out,
-               std::ostream& err) {
+int run_import(const ImportOptions& options, ShopEnvironment& env, RunOutput& output) {
+    apply(options.said, output);
     const auto fail = [&](const std::string& why) {
-        err << command << ": " << printable(why) << '\n';
+        output.error(why);
         return ktnet_status::trouble;
     };
-    const auto settings = text_settings("import", options.code_page, options.separator, err);
+    const auto settings = text_settings(options.code_page, options.separator, output);
     if (!settings) return ktnet_status::trouble;
     const auto scale = ScaleAddress::parse(options.scale);
     if (!scale) {
@@ -56,15 +55,14 @@ int run_import(const ImportOptions& options, ShopEnvironment& env, std::ostream&
                          : FileResult<LockedFile>(
                                file_refused(FileError::Kind::system, "the name is not valid here"));
     if (!input) return fail(fmt::format("cannot read {}: {}", options.input, input.error().reason));
-    auto output = ReplacementFile::begin(options.output, ReplacementFile::Name::users);
-    if (!output)
-        return fail(fmt::format("cannot write {}: {}", options.output, output.error().reason));
+    auto target = ReplacementFile::begin(options.output, ReplacementFile::Name::users);
+    if (!target)
+        return fail(fmt::format("cannot write {}: {}", options.output, target.error().reason));
 
-    const std::string shown = printable(options.input);
     std::size_t problems = 0;
     const auto report = [&](CellProblem&& p) {
         if (++problems <= max_listed)
-            err << fmt::format("{}: {}: {}: {}\n", command, shown, place(p), printable(p.message));
+            output.error(fmt::format("{}: {}: {}", options.input, place(p), p.message));
     };
     ImportSettings import_settings{settings->separator, *scale, options.fill_zero};
     PluCsvImport import(settings->code_page, import_settings, report);
@@ -97,7 +95,7 @@ int run_import(const ImportOptions& options, ShopEnvironment& env, std::ostream&
             row_of_line.push_back(static_cast<std::uint32_t>(row->number));
             ++lines;
             checker.line({reinterpret_cast<const char*>(line->data()), line_columns + 1});
-            written = output->write_text(*line);
+            written = target->write_text(*line);
         }
         if (reader.error()) {
             const CsvError& e = *reader.error();
@@ -108,17 +106,16 @@ int run_import(const ImportOptions& options, ShopEnvironment& env, std::ostream&
     checker.end({});
     if (!rows_seen) report({1, static_cast<std::size_t>(-1), "", "there is no header row"});
     if (problems > 0) {
-        if (problems > max_listed)
-            err << fmt::format("{}: and {} more\n", command, problems - max_listed);
-        err << fmt::format("{}: {} not written: {} problem{}\n", command, printable(options.output),
-                           problems, problems == 1 ? "" : "s");
+        if (problems > max_listed) output.error(fmt::format("and {} more", problems - max_listed));
+        output.error(fmt::format("{} not written: {} problem{}", options.output, problems,
+                                 problems == 1 ? "" : "s"));
         return ktnet_status::problems;
     }
-    if (written) written = output->commit();
+    if (written) written = target->commit();
     if (!written)
         return fail(fmt::format("cannot write {}: {}", options.output, written.error().reason));
-    out << fmt::format("{}: {} record{} written for scale {}\n", printable(options.output), lines,
-                       lines == 1 ? "" : "s", scale->text());
+    output.out() << fmt::format("{}: {} record{} written for scale {}\n", printable(options.output),
+                                lines, lines == 1 ? "" : "s", scale->text());
     return ktnet_status::success;
 }
 
@@ -139,10 +136,9 @@ void add_import(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     sub->footer(
         "Exit status: 0 written, 1 problems in the CSV (nothing written), 2 a bad option or a "
         "file that cannot be read or written.");
+    add_output_options(*sub, options->said, false);
     sub->callback([options, &chosen, &env] {
-        chosen = [options, &env](std::ostream& out, std::ostream& err) {
-            return run_import(*options, env, out, err);
-        };
+        chosen = [options, &env](RunOutput& output) { return run_import(*options, env, output); };
     });
 }
 

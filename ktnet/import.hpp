@@ -6,11 +6,7 @@
 #include <string>
 
 #include "command.hpp"
-#include "shop_environment.hpp"
-
-namespace CLI {
-class App;
-}
+#include "device_options.hpp"
 
 namespace ktnet {
 
@@ -21,6 +17,7 @@ struct ImportOptions {
     bool fill_zero = false;
     std::string code_page = "1250";
     std::string separator = ";";
+    OutputOptions said{};  // --quiet
 };
 
 // Reads the CSV as it comes and writes the lines under a temporary name, renamed into place only
@@ -28,8 +25,7 @@ struct ImportOptions {
 // first 20 reported on err with their row and column; the output file is not touched); 128+N
 // when signal N stopped it (nothing written); 2 for a bad option or a file that cannot
 // be read or written.
-int run_import(const ImportOptions& options, ShopEnvironment& env, std::ostream& out,
-               std::ostream& err);
+int run_import(const ImportOptions& options, ShopEnvironment& env, RunOutput& output);
 
 void add_import(CLI::App& app, Command& chosen, ShopEnvironment& env);
 

@@ -8,18 +8,17 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "base/limits.hpp"
+#include "base/text.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/replaced_file.hpp"
-#include "display_text.hpp"
-#include "plu_files.hpp"
-#include "progress.hpp"
-#include "shop_file.hpp"
+#include "formats/plu_files.hpp"
+#include "shop/shop_file.hpp"
+#include "text_table.hpp"
 
 namespace ktnet {
 
 namespace {
-
-constexpr std::string_view command = "ktnet load";
 
 // The local time of each record's log line, formatted once a second.
 class LogClock {
@@ -67,31 +66,31 @@ std::string resume_command(const LoadOptions& o, const std::string& log) {
     return text + " --resume " + shell_word(log);
 }
 
-// Asks on the terminal; false, with the status, when nothing is to be sent.
-bool confirmed(const LoadOptions& options, ShopEnvironment& env, std::ostream& err, int& status) {
-    if (options.yes) return true;
+// Asks on the terminal; the exit status when nothing is to be sent.
+std::optional<int> refused_to_send(const LoadOptions& options, ShopEnvironment& env,
+                                   RunOutput& output) {
+    if (options.yes) return std::nullopt;
     if (!env.input_is_terminal) {
-        err << "ktnet load: nothing sent: standard input is not a terminal to ask on; add --yes "
-               "to send without asking\n";
-        status = ktnet_status::trouble;
-        return false;
+        output.error(
+            "nothing sent: standard input is not a terminal to ask on; add --yes to send without "
+            "asking");
+        return ktnet_status::trouble;
     }
-    err << "Send? [y/N] " << std::flush;
+    output.err() << "Send? [y/N] " << std::flush;
     const auto answer = env.read_answer();
     if (answer && (*answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "YES"))
-        return true;
-    err << "ktnet load: nothing sent\n";
-    status = ktnet_status::problems;
-    return false;
+        return std::nullopt;
+    output.error("nothing sent");
+    return ktnet_status::problems;
 }
 
 // The request the options make, or why they make none.
 Result<LoadRequest, std::string> request_of(const LoadOptions& options, const Shop& shop) {
     if (!options.lines.empty() && !options.plu.empty())
         return unexpected(std::string("choose lines with --lines or with --plu, not both"));
-    const ScaleSelection targets = select_scales(options.to, shop);
-    if (!targets.error.empty()) return unexpected(fmt::format("--to: {}", targets.error));
-    LoadRequest request{options.file, targets.scales};
+    auto targets = select_scales(options.to, shop);
+    if (!targets) return unexpected(fmt::format("--to: {}", targets.error()));
+    LoadRequest request{options.file, std::move(*targets)};
     if (!options.lines.empty()) {
         request.lines = parse_number_range(options.lines, 1, 0xFFFFFFFFu);
         if (!request.lines)
@@ -121,25 +120,25 @@ Result<LoadRequest, std::string> request_of(const LoadOptions& options, const Sh
 std::string scale_names(const LoadPlan& plan, const Shop& shop) {
     std::string names;
     for (const ScalePlan& s : plan.scales)
-        names += fmt::format("{}{}", names.empty() ? "" : ", ", printable(shop.label(s.scale)));
+        names += fmt::format("{}{}", names.empty() ? "" : ", ", shop.label(s.scale));
     return names;
 }
 
 // What the run will do, in one line, and a second when the file names other scales.
 void print_plan(const LoadOptions& options, const LoadPlan& plan, const Shop& shop,
-                std::ostream& err) {
+                RunOutput& output) {
     const std::size_t to_send = plan.to_send(), to_read = plan.to_read_back();
     std::string done_before;
     if (plan.resumes) {
         std::size_t done = 0;
         for (const ScalePlan& s : plan.scales) done += s.done_before;
-        done_before = fmt::format("; {} already done by {}", done, printable(options.resume));
+        done_before = fmt::format("; {} already done by {}", done, options.resume);
         if (to_read > 0) done_before += fmt::format(", {} stored there to read back", to_read);
     }
-    err << fmt::format("ktnet load: {} record{} of {} to {} scale{} ({}){}{}\n", to_send,
-                       to_send == 1 ? "" : "s", printable(options.file), plan.scales.size(),
-                       plan.scales.size() == 1 ? "" : "s", scale_names(plan, shop), done_before,
-                       options.verify ? ", each read back" : "");
+    output.note(fmt::format("{} record{} of {} to {} scale{} ({}){}{}", to_send,
+                            to_send == 1 ? "" : "s", options.file, plan.scales.size(),
+                            plan.scales.size() == 1 ? "" : "s", scale_names(plan, shop),
+                            done_before, options.verify ? ", each read back" : ""));
     std::vector<std::string> others;
     for (const std::string& s : plan.file_scales) {
         if (std::none_of(plan.scales.begin(), plan.scales.end(),
@@ -149,8 +148,8 @@ void print_plan(const LoadOptions& options, const LoadPlan& plan, const Shop& sh
     if (!others.empty()) {
         std::vector<std::string> targets;
         for (const ScalePlan& p : plan.scales) targets.push_back(p.scale.text());
-        err << fmt::format("ktnet load: the file holds lines of {}; they go into {}\n",
-                           fmt::join(others, ", "), fmt::join(targets, ", "));
+        output.note(fmt::format("the file holds lines of {}; they go into {}",
+                                fmt::join(others, ", "), fmt::join(targets, ", ")));
     }
 }
 
@@ -164,36 +163,37 @@ int status_of(const LoadJobResult& job, ShopEnvironment& env) {
 
 }  // namespace
 
-int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out,
-             std::ostream& err) {
-    const auto fail = [&err](const std::string& why) {
-        err << command << ": " << printable(why) << '\n';
+int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output) {
+    apply(options.device.output, output);
+    const auto fail = [&](const std::string& why) {
+        output.error(why);
         return ktnet_status::trouble;
     };
-    const ShopLoad shop = load_shop(options.device.shop);
-    if (!shop.shop) return fail(shop.error);
-    auto request = request_of(options, *shop.shop);
+    const auto shop = shop_of(options.device, output);
+    if (!shop) return ktnet_status::trouble;
+    auto request = request_of(options, *shop);
     if (!request) return fail(request.error());
 
     auto planned = plan_load(*request);
     if (!planned) {
-        for (const std::string& m : planned.error().messages) err << command << ": " << m << '\n';
+        for (const std::string& m : planned.error().messages) output.error(m);
         if (planned.error().more > 0)
-            err << command << ": and " << planned.error().more << " more\n";
-        if (!planned.error().summary.empty())
-            err << command << ": " << planned.error().summary << '\n';
+            output.error(fmt::format("and {} more", planned.error().more));
+        if (!planned.error().summary.empty()) output.error(planned.error().summary);
         return planned.error().status;
     }
     const LoadPlan& plan = *planned;
-    print_plan(options, plan, *shop.shop, err);
+    print_plan(options, plan, *shop, output);
     const bool nothing_left = plan.to_send() + plan.to_read_back() == 0;
-    int status = ktnet_status::success;
-    if (!nothing_left && !confirmed(options, env, err, status)) return status;
+    if (!nothing_left) {
+        if (const auto refused = refused_to_send(options, env, output)) return *refused;
+    }
 
     std::unique_ptr<Connection> connection;
     if (!nothing_left) {
-        connection = Connection::open(env, options.device, command, err, status);
-        if (!connection) return status;
+        auto connected = connect(env, options.device, output);
+        if (!connected) return connected.error();
+        connection = std::move(*connected);
     }
     LogHeader header{local_time(env.now(), "{:%Y-%m-%dT%H:%M:%S}"),
                      options.file,
@@ -207,32 +207,33 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
                                 options.log.empty() ? "ktnet-load-*.jsonl" : options.log,
                                 log.error().reason));
     }
+    const std::string log_path = log->path().string();
     if (nothing_left) {
-        err << command << ": nothing left to send; log: " << printable(log->path().string())
-            << '\n';
+        output.note("nothing left to send; log: " + log_path);
+        if (output.json()) {
+            output.document(
+                {{"scales", nlohmann::json::array()}, {"log", log_path}, {"status", 0}});
+        }
         return ktnet_status::success;
     }
 
     LogClock log_clock(env);
-    Progress progress(err, env.error_is_terminal, std::string(command));
-    ProgressObserver observer(
-        progress, [&](const ScaleAddress& s) { return printable(shop.shop->label(s)); });
-    const auto stop_signal = env.context.stop_signal;
+    ProgressObserver observer(output.progress(),
+                              [&](const ScaleAddress& s) { return shop->label(s); });
     const LoadJobResult job =
         run_load_job(plan, options.verify,
-                     {connection->session(), [stop_signal] { return stop_signal() != 0; }, *log,
-                      observer, [&log_clock] { return log_clock.now(); }});
-    status = status_of(job, env);
+                     {*connection, *log, observer, [&log_clock] { return log_clock.now(); }});
+    const int status = status_of(job, env);
     if (job.controller_gone)
-        err << command << ": the controller went away; the scales after it were not started\n";
-    const std::string log_path = log->path().string();
+        output.error("the controller went away; the scales after it were not started");
+    if (!job.log_failure.empty()) output.error(job.log_failure);
     const bool to_go_on = !job.all_done();
 
-    if (options.device.json) {
+    if (output.json()) {
         nlohmann::json list = nlohmann::json::array();
         for (const LoadJobResult::Scale& r : job.scales) {
             list.push_back({{"address", r.address.text()},
-                            {"name", shop.shop->name_of(r.address)},
+                            {"name", shop->name_of(r.address)},
                             {"to_send", r.to_send},
                             {"done", r.done},
                             {"seconds", r.seconds},
@@ -242,24 +243,26 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out
         }
         nlohmann::json doc = {{"scales", list}, {"log", log_path}, {"status", status}};
         if (to_go_on) doc["resume"] = resume_command(options, log_path);
-        out << json_document(doc) << '\n';
+        output.document(doc);
         return status;
     }
-    std::size_t width = 16;
-    for (const LoadJobResult::Scale& r : job.scales)
-        width = std::max(width, printable(shop.shop->name_of(r.address)).size() + 1);
-    out << fmt::format("{:<6}{:<{}}{:>8}{:>8}{:>10}  {}\n", "scale", "name", width, "records",
-                       "done", "time", "result");
+    TextTable table({{"scale"},
+                     {"name"},
+                     {"records", TextTable::Align::right},
+                     {"done", TextTable::Align::right},
+                     {"time", TextTable::Align::right},
+                     {"result"}});
     for (const LoadJobResult::Scale& r : job.scales) {
-        out << fmt::format("{:<6}{:<{}}{:>8}{:>8}{:>10}  {}\n", r.address.text(),
-                           printable(shop.shop->name_of(r.address)), width, r.to_send, r.done,
-                           r.state == ScaleState::not_started
-                               ? std::string("-")
-                               : Progress::duration_text(std::chrono::duration<double>(r.seconds)),
-                           printable(r.result));
+        table.add({r.address.text(), shop->name_of(r.address), std::to_string(r.to_send),
+                   std::to_string(r.done),
+                   r.state == ScaleState::not_started
+                       ? std::string("-")
+                       : Progress::duration_text(std::chrono::duration<double>(r.seconds)),
+                   r.result});
     }
-    out << "log: " << printable(log_path) << '\n';
-    if (to_go_on) err << command << ": to go on: " << resume_command(options, log_path) << '\n';
+    table.print(output.out());
+    output.out() << "log: " << printable(log_path) << '\n';
+    if (to_go_on) output.error("to go on: " + resume_command(options, log_path));
     return status;
 }
 
@@ -296,9 +299,7 @@ void add_load(CLI::App& app, Command& chosen, ShopEnvironment& env) {
         "controller, 5 the controller is held by another run, 128+N stopped by signal N.",
         store_attempts));
     sub->callback([options, &chosen, &env] {
-        chosen = [options, &env](std::ostream& out, std::ostream& err) {
-            return run_load(*options, env, out, err);
-        };
+        chosen = [options, &env](RunOutput& output) { return run_load(*options, env, output); };
     });
 }
 

@@ -2,16 +2,11 @@
 // the records of a PLU file into one scale after another, with a result log.
 #pragma once
 
-#include <iosfwd>
 #include <string>
 
 #include "command.hpp"
-#include "load_job.hpp"
-#include "scale_access.hpp"
-
-namespace CLI {
-class App;
-}
+#include "device_options.hpp"
+#include "shop/load_job.hpp"
 
 namespace ktnet {
 
@@ -38,8 +33,7 @@ struct LoadOptions {
 // unreadable file or log, a log that cannot be written, no terminal without --yes, no
 // controller or one that went away, 5 when another run holds the controller, 128+N when
 // signal N stopped it.
-int run_load(const LoadOptions& options, ShopEnvironment& env, std::ostream& out,
-             std::ostream& err);
+int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output);
 
 void add_load(CLI::App& app, Command& chosen, ShopEnvironment& env);
 

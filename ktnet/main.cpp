@@ -1,29 +1,43 @@
-// ktnet: the shop's jobs on PLU files and KT-NET scales, one subcommand each. Each subcommand
-// lives in its own file and adds itself to the command line with add_<name>.
+// ktnet: the shop's jobs on PLU files and KT-NET scales, one subcommand each (commands.cpp).
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "backup.hpp"
-#include "check.hpp"
 #include "cli/character_locale.hpp"
 #include "cli/console.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/standard_descriptors.hpp"
 #include "cli/stop_signals.hpp"
 #include "command.hpp"
-#include "compare.hpp"
-#include "export.hpp"
-#include "import.hpp"
+#include "commands.hpp"
 #include "link/platform_port.hpp"
-#include "load.hpp"
-#include "scan.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #endif
+
+namespace {
+
+// The subcommand a command line names, for the prefix of its errors: its first word that is
+// one.
+std::string chosen_name(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        for (const ktnet::Subcommand& s : ktnet::subcommands())
+            if (std::string_view(argv[i]) == s.name) return s.name;
+    }
+    return {};
+}
+
+bool asks_json(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--json") return true;
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Before anything is opened, so that no file can take a standard descriptor's number.
@@ -37,6 +51,7 @@ int main(int argc, char** argv) {
 #endif
     CLI::App app{"ktnet: the shop's jobs on KT-NET scales and their PLU files.", "ktnet"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "ktnet " KTNET_VERSION);
     app.footer(
         "Exit status: 0 success, 1 problems found (in the data, or a scale that failed, or "
         "sources that differ), 2 a bad command line, a file that cannot be read or written, or "
@@ -55,21 +70,28 @@ int main(int argc, char** argv) {
         return line;
     };
     ktnet::Command chosen;
-    ktnet::add_scan(app, chosen, env);
-    ktnet::add_backup(app, chosen, env);
-    ktnet::add_load(app, chosen, env);
-    ktnet::add_compare(app, chosen, env);
-    ktnet::add_check(app, chosen);
-    ktnet::add_export(app, chosen, env);
-    ktnet::add_import(app, chosen, env);
+    for (const ktnet::Subcommand& s : ktnet::subcommands()) s.add(app, chosen, env);
+
+    const std::string name = chosen_name(argc, argv);
+    ktnet::RunOutput output(std::cout, std::cerr, name.empty() ? "ktnet" : "ktnet " + name,
+                            env.error_is_terminal);
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? ktnet::ktnet_status::success : ktnet::ktnet_status::trouble;
+        output.set_json(asks_json(argc, argv));
+        output.error(e.what());
+        output.err() << "Run '" << output.prefix() << " --help' for more information.\n";
+        return output.finish(ktnet::ktnet_status::trouble);
     }
-    const int status = chosen(std::cout, std::cerr);
+    int status = chosen(output);
     // A stop signal ends the run with its conventional status, whatever the run returned.
     if (const int signal = ktnet::pending_stop_signal())
-        return ktnet::exit_status::stopped_by(signal);
-    return status;
+        status = ktnet::exit_status::stopped_by(signal);
+    return output.finish(status);
 }

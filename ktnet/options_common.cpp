@@ -1,9 +1,8 @@
 #include "options_common.hpp"
 
 #include <CLI/CLI.hpp>
-#include <ostream>
 
-#include "csv.hpp"
+#include "formats/csv.hpp"
 
 namespace ktnet {
 
@@ -15,18 +14,17 @@ void add_code_page_options(CLI::App& sub, std::string& code_page, std::string& s
         ->capture_default_str();
 }
 
-std::optional<TextSettings> text_settings(const std::string& command, const std::string& code_page,
-                                          const std::string& separator, std::ostream& err) {
+std::optional<TextSettings> text_settings(const std::string& code_page,
+                                          const std::string& separator, RunOutput& output) {
     const auto sep = parse_separator(separator);
     if (!sep) {
-        err << "ktnet " << command << ": --sep '" << separator
-            << "' is not one character other than a quote or a line break\n";
+        output.error("--sep '" + separator +
+                     "' is not one character other than a quote or a line break");
         return std::nullopt;
     }
-    std::string error;
-    auto page = CodePage::open(code_page, error);
+    auto page = CodePage::open(code_page);
     if (!page) {
-        err << "ktnet " << command << ": --codepage: " << error << '\n';
+        output.error("--codepage: " + page.error());
         return std::nullopt;
     }
     return TextSettings{std::move(*page), *sep};

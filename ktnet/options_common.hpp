@@ -1,11 +1,11 @@
 // The options export and import share, checked the same way.
 #pragma once
 
-#include <iosfwd>
 #include <optional>
 #include <string>
 
-#include "code_page.hpp"
+#include "formats/code_page.hpp"
+#include "run_output.hpp"
 
 namespace CLI {
 class App;
@@ -21,10 +21,9 @@ struct TextSettings {
     char separator;
 };
 
-// The code page and the separator, or nothing after a message on err.
-[[nodiscard]] std::optional<TextSettings> text_settings(const std::string& command,
-                                                        const std::string& code_page,
+// The code page and the separator, or nothing after an error said on output.
+[[nodiscard]] std::optional<TextSettings> text_settings(const std::string& code_page,
                                                         const std::string& separator,
-                                                        std::ostream& err);
+                                                        RunOutput& output);
 
 }  // namespace ktnet

@@ -51,6 +51,7 @@ std::string Progress::line() const {
 }
 
 void Progress::show(bool final) {
+    if (quiet_) return;
     if (terminal_) {
         // Back to the line's start and clear it: the line only ever grows or shrinks in place.
         err_ << "\r\x1b[K" << line();
@@ -71,6 +72,7 @@ void Progress::step(std::size_t done) {
 
 void Progress::finish(std::string_view result) {
     const std::chrono::duration<double> spent = Clock::now() - started_;
+    if (quiet_) return;
     const std::string text = fmt::format("{}: {}: {}/{} in {}, {}", prefix_, label_, done_, total_,
                                          duration_text(spent), result);
     if (terminal_) err_ << "\r\x1b[K";

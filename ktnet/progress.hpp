@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "job_events.hpp"
+#include "shop/job_events.hpp"
 
 namespace ktnet {
 
@@ -21,6 +21,9 @@ public:
     // prefix starts every line ("ktnet backup"). period: between plain lines.
     Progress(std::ostream& err, bool terminal, std::string prefix,
              std::chrono::milliseconds period = std::chrono::seconds(5));
+
+    // Nothing shown at all (--quiet).
+    void set_quiet(bool quiet) { quiet_ = quiet; }
 
     void start(std::string label, std::size_t total);
     void step(std::size_t done);
@@ -36,6 +39,7 @@ private:
 
     std::ostream& err_;
     bool terminal_;
+    bool quiet_ = false;
     std::string prefix_;
     std::chrono::milliseconds period_;
     std::string label_;

@@ -4,20 +4,15 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <nlohmann/json.hpp>
-#include <ostream>
 
+#include "base/text.hpp"
 #include "cli/exit_status.hpp"
-#include "display_text.hpp"
-#include "progress.hpp"
-#include "scan_job.hpp"
-#include "shop_file.hpp"
+#include "shop/scan_job.hpp"
+#include "text_table.hpp"
 
 namespace ktnet {
 
 namespace {
-
-constexpr std::string_view command = "ktnet scan";
 
 std::vector<ScaleAddress> addresses(const NumberSet& channels) {
     std::vector<ScaleAddress> all;
@@ -45,32 +40,25 @@ private:
 
 }  // namespace
 
-int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out,
-             std::ostream& err) {
-    const auto parsed_channels = parse_number_set(options.channels, 1, 4);
-    if (!parsed_channels) {
-        err << command << ": --channels: " << parsed_channels.error() << '\n';
+int run_scan(const ScanOptions& options, ShopEnvironment& env, RunOutput& output) {
+    apply(options.device.output, output);
+    const auto channels = parse_number_set(options.channels, 1, 4);
+    if (!channels) {
+        output.error("--channels: " + channels.error());
         return ktnet_status::trouble;
     }
-    const NumberSet& channels = *parsed_channels;
-    const ShopLoad shop = load_shop(options.device.shop);
-    if (!shop.shop) {
-        err << command << ": " << printable(shop.error) << '\n';
-        return ktnet_status::trouble;
-    }
-    int status = ktnet_status::success;
-    auto connection = Connection::open(env, options.device, command, err, status);
-    if (!connection) return status;
+    const auto shop = shop_of(options.device, output);
+    if (!shop) return ktnet_status::trouble;
+    auto connection = connect(env, options.device, output);
+    if (!connection) return connection.error();
 
-    const std::vector<ScaleAddress> all = addresses(channels);
-    Progress progress(err, env.error_is_terminal, std::string(command));
-    AddressProgress observer(progress, all.size());
+    const std::vector<ScaleAddress> all = addresses(*channels);
+    AddressProgress observer(output.progress(), all.size());
     const auto started = std::chrono::steady_clock::now();
-    const auto stop_signal = env.context.stop_signal;
-    const ScanResult scan = run_scan_job(
-        connection->session(), all, [stop_signal] { return stop_signal() != 0; }, observer);
+    const ScanResult scan = run_scan_job(**connection, all, observer);
     const std::chrono::duration<double> total = std::chrono::steady_clock::now() - started;
 
+    int status = ktnet_status::success;
     std::string ended;  // why the scan ended early
     if (scan.stopped) {
         status = exit_status::stopped_by(env.context.stop_signal());
@@ -80,69 +68,61 @@ int run_scan(const ScanOptions& options, ShopEnvironment& env, std::ostream& out
         ended = fmt::format("the controller stopped answering at {}: {}", scan.silent_at->text(),
                             scan.silence);
     }
-    progress.finish(ended.empty() ? "done" : ended);
+    output.progress().finish(ended.empty() ? "done" : ended);
     if (!ended.empty())
-        err << fmt::format("{}: {}; {} of {} addresses asked\n", command, ended, scan.asked,
-                           all.size());
-    for (const ScanResult::Garbled& g : scan.garbled) {
-        err << fmt::format("{}: {}: answered, but garbled ({})\n", command,
-                           printable(shop.shop->label(g.address)), g.why);
-    }
+        output.error(fmt::format("{}; {} of {} addresses asked", ended, scan.asked, all.size()));
+    for (const ScanResult::Garbled& g : scan.garbled)
+        output.error(fmt::format("{}: answered, but garbled ({})", shop->label(g.address), g.why));
     // The shop's scales on the channels asked that did not answer.
     std::vector<ScaleAddress> missing;
     if (!scan.silent_at && !scan.stopped) {
-        for (const ShopScale& s : shop.shop->scales) {
-            const bool asked = channels.contains(s.address.channel());
+        for (const ShopScale& s : shop->scales) {
             const bool answered =
                 std::any_of(scan.found.begin(), scan.found.end(),
                             [&](const auto& f) { return f.address == s.address; });
-            if (asked && !answered) missing.push_back(s.address);
+            if (channels->contains(s.address.channel()) && !answered) missing.push_back(s.address);
         }
     }
     for (const ScaleAddress& m : missing)
-        err << fmt::format("{}: {} of the shop file did not answer\n", command,
-                           printable(shop.shop->label(m)));
+        output.error(fmt::format("{} of the shop file did not answer", shop->label(m)));
     if (status == ktnet_status::success && (!scan.garbled.empty() || !missing.empty()))
         status = ktnet_status::problems;
 
-    if (options.device.json) {
+    if (output.json()) {
         nlohmann::json scales = nlohmann::json::array(), garbled = nlohmann::json::array(),
                        absent = nlohmann::json::array();
         for (const auto& f : scan.found) {
             scales.push_back({{"address", f.address.text()},
-                              {"name", shop.shop->name_of(f.address)},
+                              {"name", shop->name_of(f.address)},
                               {"answer_ms", f.answer_ms}});
         }
-        for (const auto& g : scan.garbled)
+        for (const auto& g : scan.garbled) {
             garbled.push_back({{"address", g.address.text()},
-                               {"name", shop.shop->name_of(g.address)},
+                               {"name", shop->name_of(g.address)},
                                {"why", g.why}});
+        }
         for (const auto& m : missing)
-            absent.push_back({{"address", m.text()}, {"name", shop.shop->name_of(m)}});
-        const bool complete = scan.complete(all.size()) && scan.garbled.empty();
-        const nlohmann::json doc = {{"scales", scales},         {"garbled", garbled},
-                                    {"missing", absent},        {"asked", scan.asked},
-                                    {"addresses", all.size()},  {"complete", complete},
-                                    {"seconds", total.count()}, {"status", status}};
-        out << json_document(doc) << '\n';
+            absent.push_back({{"address", m.text()}, {"name", shop->name_of(m)}});
+        output.document({{"scales", scales},
+                         {"garbled", garbled},
+                         {"missing", absent},
+                         {"asked", scan.asked},
+                         {"addresses", all.size()},
+                         {"complete", scan.complete(all.size()) && scan.garbled.empty()},
+                         {"seconds", total.count()},
+                         {"status", status}});
         return status;
     }
-    std::size_t width = 20;
+    TextTable table({{"scale"}, {"name"}, {"answer", TextTable::Align::right}});
     for (const auto& f : scan.found)
-        width = std::max(width, printable(shop.shop->name_of(f.address)).size() + 1);
-    if (!scan.found.empty())
-        out << fmt::format("{:<6}{:<{}}{:>12}\n", "scale", "name", width, "answer");
-    for (const auto& f : scan.found) {
-        out << fmt::format("{:<6}{:<{}}{:>9.1f} ms\n", f.address.text(),
-                           printable(shop.shop->name_of(f.address)), width, f.answer_ms);
-    }
-    for (const auto& g : scan.garbled) {
-        out << fmt::format("{:<6}{:<{}}{:>12}\n", g.address.text(),
-                           printable(shop.shop->name_of(g.address)), width, "garbled");
-    }
-    out << fmt::format("{} scale{} answered; {} of {} addresses asked in {:.1f} s\n",
-                       scan.found.size(), scan.found.size() == 1 ? "" : "s", scan.asked, all.size(),
-                       total.count());
+        table.add(
+            {f.address.text(), shop->name_of(f.address), fmt::format("{:.1f} ms", f.answer_ms)});
+    for (const auto& g : scan.garbled)
+        table.add({g.address.text(), shop->name_of(g.address), "garbled"});
+    if (!table.empty()) table.print(output.out());
+    output.out() << fmt::format("{} scale{} answered; {} of {} addresses asked in {:.1f} s\n",
+                                scan.found.size(), scan.found.size() == 1 ? "" : "s", scan.asked,
+                                all.size(), total.count());
     return status;
 }
 
@@ -164,9 +144,7 @@ void add_scan(CLI::App& app, Command& chosen, ShopEnvironment& env) {
         "the scan could not be completed (no controller, or it stopped answering), 5 the "
         "controller is held by another run, 128+N stopped by signal N.");
     sub->callback([options, &chosen, &env] {
-        chosen = [options, &env](std::ostream& out, std::ostream& err) {
-            return run_scan(*options, env, out, err);
-        };
+        chosen = [options, &env](RunOutput& output) { return run_scan(*options, env, output); };
     });
 }
 

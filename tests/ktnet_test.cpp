@@ -5,10 +5,10 @@
 #include <random>
 #include <sstream>
 
+#include "formats/plu_csv.hpp"
 #include "ktnet/check.hpp"
 #include "ktnet/export.hpp"
 #include "ktnet/import.hpp"
-#include "ktnet/plu_csv.hpp"
 #include "plu/plu_line.hpp"
 #include "test_support.hpp"
 
@@ -27,18 +27,19 @@ struct Outcome {
 template <typename Options, typename F>
 Outcome run(F command, const Options& options) {
     std::ostringstream out, err;
-    const int status = command(options, out, err);
+    RunOutput output(out, err, "ktnet");
+    const int status = output.finish(command(options, output));
     return {status, out.str(), err.str()};
 }
 
 // export of a file, and import, which need no controller.
-int export_file(const ExportOptions& options, std::ostream& out, std::ostream& err) {
+int export_file(const ExportOptions& options, RunOutput& output) {
     ShopEnvironment env;
-    return run_export(options, env, out, err);
+    return run_export(options, env, output);
 }
-int import_file(const ImportOptions& options, std::ostream& out, std::ostream& err) {
+int import_file(const ImportOptions& options, RunOutput& output) {
     ShopEnvironment env;
-    return run_import(options, env, out, err);
+    return run_import(options, env, output);
 }
 
 // A file as the reader writes it for these records: each line's LF stored as CR LF.

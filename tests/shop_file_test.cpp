@@ -1,5 +1,5 @@
 // Scales on the command line: addresses, lists, ranges, names and "all"; the shop file.
-#include "ktnet/shop_file.hpp"
+#include "shop/shop_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,17 +26,17 @@ class SelectScales : public ::testing::TestWithParam<SelectCase> {};
 
 TEST_P(SelectScales, ChoosesTheScalesOrSaysWhyNot) {
     const auto& c = GetParam();
-    const ShopParse shop = parse_shop(shop_text);
-    ASSERT_TRUE(shop.shop) << shop.error;
-    const ScaleSelection got = select_scales(c.text, *shop.shop);
+    const auto shop = parse_shop(shop_text);
+    ASSERT_TRUE(shop) << shop.error();
+    const auto got = select_scales(c.text, *shop);
     if (!c.ok) {
-        EXPECT_TRUE(got.scales.empty());
-        EXPECT_TRUE(got.error.starts_with(c.expected)) << got.error;
+        ASSERT_FALSE(got);
+        EXPECT_TRUE(got.error().starts_with(c.expected)) << got.error();
         return;
     }
-    EXPECT_EQ(got.error, "");
+    ASSERT_TRUE(got) << got.error();
     std::string text;
-    for (const ScaleAddress& a : got.scales) text += (text.empty() ? "" : " ") + a.text();
+    for (const ScaleAddress& a : *got) text += (text.empty() ? "" : " ") + a.text();
     EXPECT_EQ(text, c.expected);
 }
 
@@ -65,20 +65,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A source that may be a file or a scale is a scale only when it is an address or a name.
 TEST(SingleScale, IsAnAddressOrAName) {
-    const ShopParse shop = parse_shop("1S1 deli\n2T3 fish-counter\n");
-    ASSERT_TRUE(shop.shop) << shop.error;
+    const auto shop = parse_shop("1S1 deli\n2T3 fish-counter\n");
+    ASSERT_TRUE(shop) << shop.error();
     const std::pair<const char*, const char*> cases[] = {
         {"1S2", "1S2"},  {"deli", "1S1"}, {"Fish-Counter", "2T3"},
         {"1S1,1S2", ""}, {"1S1-1", ""},   {"plu.txt", ""},
         {"./1S1", ""},   {"all", ""},     {"fish", ""}};
     for (const auto& [text, expected] : cases) {
-        const auto got = single_scale(text, *shop.shop);
+        const auto got = single_scale(text, *shop);
         EXPECT_EQ(got ? got->text() : "", expected) << text;
     }
 }
 
 TEST(SelectScalesWithoutShop, AllNeedsAShopFile) {
-    EXPECT_TRUE(select_scales("all", Shop{}).error.starts_with("\"all\" needs a shop file"));
+    EXPECT_TRUE(select_scales("all", Shop{}).error().starts_with("\"all\" needs a shop file"));
 }
 
 struct ShopCase {
@@ -89,9 +89,9 @@ struct ShopCase {
 class BadShopFile : public ::testing::TestWithParam<ShopCase> {};
 
 TEST_P(BadShopFile, SaysWhichLine) {
-    const ShopParse got = parse_shop(GetParam().text);
-    EXPECT_FALSE(got.shop);
-    EXPECT_TRUE(got.error.starts_with(GetParam().error)) << got.error;
+    const auto got = parse_shop(GetParam().text);
+    ASSERT_FALSE(got);
+    EXPECT_TRUE(got.error().starts_with(GetParam().error)) << got.error();
 }
 
 INSTANTIATE_TEST_SUITE_P(

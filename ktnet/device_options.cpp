@@ -1,0 +1,76 @@
+#include "device_options.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include "base/numbers.hpp"
+#include "cli/exit_status.hpp"
+#include "command.hpp"
+
+namespace ktnet {
+
+void add_output_options(CLI::App& sub, OutputOptions& options, bool json) {
+    if (json)
+        sub.add_flag("--json", options.json,
+                     "one JSON document on standard output, for scripts, whatever happens");
+    sub.add_flag("-q,--quiet", options.quiet, "say nothing but errors and the final summary");
+}
+
+void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
+    sub.add_option("--shop", options.shop,
+                   "the shop file naming the scales (default: $KTNET_SHOP, else "
+                   "~/.config/ktnet/shop, else /etc/ktnet/shop; %APPDATA%\\ktnet\\shop.txt, then "
+                   "%PROGRAMDATA%\\ktnet\\shop.txt on Windows)");
+    sub.add_option("--timeout", options.timeout_ms, "how long one answer may take, in milliseconds")
+        ->capture_default_str()
+        ->check(CLI::Range(100u, 600'000u));
+    sub.add_option("--wait", options.wait,
+                   "--wait or --wait=SECONDS: wait for a controller another run holds, instead of "
+                   "ending with status 5")
+        ->expected(0, 1);
+    add_output_options(sub, options.output, json);
+}
+
+void apply(const OutputOptions& options, RunOutput& output) {
+    output.set_json(options.json);
+    output.set_quiet(options.quiet);
+}
+
+std::optional<Shop> shop_of(const DeviceOptions& options, RunOutput& output) {
+    auto shop = load_shop(options.shop);
+    if (!shop) {
+        output.error(shop.error());
+        return std::nullopt;
+    }
+    return std::move(*shop);
+}
+
+Result<std::unique_ptr<Connection>, int> connect(ShopEnvironment& env, const DeviceOptions& options,
+                                                 RunOutput& output) {
+    ConnectionOptions o;
+    o.timeout = std::chrono::milliseconds(options.timeout_ms);
+    if (options.wait) {
+        if (options.wait->empty()) {
+            o.wait_for_held.reset();
+        } else if (const auto s = parse_whole_number(*options.wait, 86'400 * 7)) {
+            o.wait_for_held = std::chrono::seconds(*s);
+        } else {
+            output.error("--wait=" + *options.wait + ": not a number of seconds");
+            return unexpected(ktnet_status::trouble);
+        }
+    }
+    const auto stop_signal = env.context.stop_signal;
+    o.stop_requested = [stop_signal] { return stop_signal() != 0; };
+    auto connection = Connection::open(env, std::move(o));
+    if (connection) return std::move(*connection);
+    output.error(connection.error().message);
+    switch (connection.error().kind) {
+        case ConnectionFailure::Kind::held:
+            return unexpected(exit_status::controller_held);
+        case ConnectionFailure::Kind::stopped:
+            return unexpected(exit_status::stopped_by(env.context.stop_signal()));
+        default:
+            return unexpected(ktnet_status::trouble);
+    }
+}
+
+}  // namespace ktnet

@@ -1,0 +1,48 @@
+// The options of every subcommand that talks to scales, and the connection they lead to.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/result.hpp"
+#include "run_output.hpp"
+#include "shop/connection.hpp"
+#include "shop/shop_file.hpp"
+
+namespace CLI {
+class App;
+}
+
+namespace ktnet {
+
+struct OutputOptions {
+    bool json = false;
+    bool quiet = false;
+};
+
+struct DeviceOptions {
+    std::string shop{};            // --shop FILE; empty: the default places
+    unsigned timeout_ms = 10'000;  // --timeout: how long one answer may take
+    OutputOptions output{};
+    // --wait[=SECONDS]: wait for a controller another run holds; "" for as long as it takes.
+    std::optional<std::string> wait{};
+};
+
+// --json (when the subcommand has a document to give) and --quiet.
+void add_output_options(CLI::App& sub, OutputOptions& options, bool json);
+// --shop, --timeout, --wait, and the output options.
+void add_device_options(CLI::App& sub, DeviceOptions& options, bool json);
+
+// The run's output set up as the options say.
+void apply(const OutputOptions& options, RunOutput& output);
+
+// The shop of --shop FILE or of the default places; the error is said on output.
+[[nodiscard]] std::optional<Shop> shop_of(const DeviceOptions& options, RunOutput& output);
+
+// The controller, held for this run; the reason said on output and the exit status otherwise.
+[[nodiscard]] Result<std::unique_ptr<Connection>, int> connect(ShopEnvironment& env,
+                                                               const DeviceOptions& options,
+                                                               RunOutput& output);
+
+}  // namespace ktnet
