@@ -259,7 +259,8 @@ std::string with(std::string line, std::size_t column, std::string_view text) {
 
 // A name typed in a UTF-8 editor: its "Ł" takes two bytes, and the rest of the line moves on.
 std::string utf8_name(std::string line) {
-    return line.insert(16, "\xC5");
+    line.insert(line.begin() + 16, '\xC5');
+    return line;
 }
 
 // clang-format off

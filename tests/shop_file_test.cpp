@@ -36,7 +36,10 @@ TEST_P(SelectScales, ChoosesTheScalesOrSaysWhyNot) {
     }
     ASSERT_TRUE(got) << got.error();
     std::string text;
-    for (const ScaleAddress& a : *got) text += (text.empty() ? "" : " ") + a.text();
+    for (const ScaleAddress& a : *got) {
+        if (!text.empty()) text += ' ';
+        text += a.text();
+    }
     EXPECT_EQ(text, c.expected);
 }
 
