@@ -56,6 +56,7 @@ Options:
                            "max_rss_kb N", "user_us N", "system_us N", one per line
   --log FILE               append umockdev's own warnings to FILE; without it they are
                            dropped, so that they never reach the command's console
+  --version                the version, then exit
   --help                   this text
 )";
 
@@ -138,6 +139,10 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
             o.help = true;
             continue;
         }
+        if (a == "--version") {
+            o.version = true;
+            continue;
+        }
         if (a == "--no-controller") {
             o.controller = false;
             continue;
@@ -189,7 +194,7 @@ ParsedOptions parse_emu_options(std::span<const std::string_view> args) {
             o.log_file = std::string(v);
         }
     }
-    if (!o.help && o.command.empty()) return fail("no command given after --");
+    if (!o.help && !o.version && o.command.empty()) return fail("no command given after --");
     return ParsedOptions{std::move(o), {}};
 }
 

@@ -33,6 +33,7 @@ struct EmuOptions {
     std::optional<std::string> usage_file;  // where to write the command's resource use
     std::optional<std::string> log_file;    // where umockdev's own messages go
     bool help = false;
+    bool version = false;
     std::vector<std::string> command;
 };
 

@@ -130,6 +130,10 @@ int main(int argc, char** argv) {
         std::cout << emu::emu_usage;
         return 0;
     }
+    if (o.version) {
+        std::cout << "ktnet-emu " KTNET_VERSION "\n";
+        return 0;
+    }
     if (!umockdev_preloaded()) return restart_under_umockdev(argv);
     // A write over the file-size limit, or to a console that has gone, fails and is reported
     // instead of killing the emulator before it has saved the scales. The command starts with

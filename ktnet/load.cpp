@@ -179,6 +179,7 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output
         for (const std::string& m : planned.error().messages) output.error(m);
         if (planned.error().more > 0)
             output.error(fmt::format("and {} more", planned.error().more));
+        if (!planned.error().hint.empty()) output.error(planned.error().hint);
         if (!planned.error().summary.empty()) output.error(planned.error().summary);
         return planned.error().status;
     }

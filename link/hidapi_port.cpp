@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,8 @@ PortError::Kind kind_of(int code) {
         case ENODEV:
         case ENOENT:
         case ENXIO:
+        // hidraw answers a read of a device that has been unplugged with EIO.
+        case EIO:
             return PortError::Kind::gone;
         case EWOULDBLOCK:
             return PortError::Kind::busy;
@@ -105,9 +108,7 @@ public:
     }
 
     PortStatus write_report(std::span<const std::uint8_t, report_size> report) override {
-        if (calls_.write(handle_, report.data(), report.size()) < 0) {
-            return library_error(calls_, handle_, errno);
-        }
+        if (calls_.write(handle_, report.data(), report.size()) < 0) return transfer_error(errno);
         return Done{};
     }
 
@@ -115,13 +116,24 @@ public:
                                         std::chrono::milliseconds timeout) override {
         const int n = calls_.read_timeout(handle_, report.data() + 1, report.size() - 1,
                                           static_cast<int>(timeout.count()));
-        if (n < 0) return library_error(calls_, handle_, errno);
+        if (n < 0) return transfer_error(errno);
         if (n == 0) return ReadOutcome::timed_out;
         report[0] = 0;
         return ReadOutcome::received;
     }
 
 private:
+    // Why a transfer failed. hidapi reports a device unplugged during a wait by its poll
+    // alone, with no errno of its own: a node that is no longer there says it has gone.
+    PortError transfer_error(int code) const {
+        PortError error = library_error(calls_, handle_, code);
+        std::error_code ec;
+        if (error.kind == PortError::Kind::other && !path_.empty() &&
+            !std::filesystem::exists(path_, ec) && !ec)
+            error.kind = PortError::Kind::gone;
+        return error;
+    }
+
     const HidapiCalls& calls_;
     hid_device* handle_;
     std::string path_;

@@ -214,12 +214,11 @@ Result<LoadPlan, PlanRefusal> plan_load(const LoadRequest& request) {
     }
     if (problems.count() > 0) {
         const std::size_t total = problems.count();
-        if (const auto looks = what_it_looks_like(first_line))
-            problems.add(fmt::format("{}: {}", shown, *looks));
         PlanRefusal refusal = problems.refusal(1);
-        refusal.messages.push_back(
-            fmt::format("nothing sent: {} problem{} in {} (ktnet check tells more)", total,
-                        total == 1 ? "" : "s", shown));
+        if (const auto looks = what_it_looks_like(first_line))
+            refusal.hint = fmt::format("{}: {}", shown, *looks);
+        refusal.summary = fmt::format("nothing sent: {} problem{} in {} (ktnet check tells more)",
+                                      total, total == 1 ? "" : "s", shown);
         return unexpected(std::move(refusal));
     }
     if (plan.records.empty()) return unexpected(trouble("the selection holds no line"));

@@ -56,7 +56,8 @@ struct PlanRefusal {
     int status;                         // 1: the file breaks the rules; 2: trouble
     std::vector<std::string> messages;  // at most max_listed_problems, each a whole line
     std::size_t more = 0;               // problems not listed
-    std::string summary{};              // the last line, after "and N more"
+    std::string hint{};                 // what the file looks like instead, with what to do
+    std::string summary{};              // the last line, after "and N more" and the hint
 };
 
 inline constexpr std::size_t max_listed_problems = 20;

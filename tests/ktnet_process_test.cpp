@@ -27,7 +27,14 @@ std::string with_preamble(const std::string& script) {
            "rss() { \"$EMU\" --no-controller --usage-file usage -- \"$@\" >/dev/null 2>&1; "
            "sed -n 's/max_rss_kb //p' usage; }\n"
            // Whether a file is whole: exactly the old or the new content.
-           "whole() { cmp -s \"$1\" old || cmp -s \"$1\" new && echo whole || echo BROKEN; }\n" +
+           "whole() { cmp -s \"$1\" old || cmp -s \"$1\" new && echo whole || echo BROKEN; }\n"
+           // Three scales of three records each, and a shop file that names them.
+           "printf '1S1 deli\\n1S2 wędliny\\n2T1 veg\\n' > shop; lines 3 > one.txt\n"
+           "sed 's/^1 S 01/1 S 02/' one.txt > two.txt; sed 's/^1 S 01/2 T 01/' one.txt > "
+           "three.txt\n"
+           "cat one.txt two.txt three.txt > scales.txt\n"
+           "emu3() { \"$EMU\" --scales scales.txt \"$@\"; }\n"
+           "export K\n" +
            script;
 }
 
@@ -88,6 +95,64 @@ INSTANTIATE_TEST_SUITE_P(
                     "  whole out.csv\n"
                     "done | sort | uniq -c | sed 's/ *[0-9]* //'\n",
                     "whole\nwhole\n"}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+// What scripts and newcomers meet at the command line.
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, KtnetProcess,
+    ::testing::Values(
+        ProcessCase{"backup_makes_its_folder",
+                    "emu3 -- \"$K\" backup deli --shop shop --plu 1-2 --dir new/sub >/dev/null "
+                    "2>err; echo $?; grep made err; ls new/sub | sed 's/-.*//'",
+                    "0\nktnet backup: made the folder new/sub\n1S1\n"},
+        ProcessCase{"backup_into_a_file",
+                    "touch f; \"$K\" backup deli --shop shop --dir f 2>&1; echo $?",
+                    "ktnet backup: --dir: f is there, but not a folder\n2\n"},
+        ProcessCase{"compare_with_all_and_a_plu_list",
+                    "emu3 -- \"$K\" compare one.txt all --shop shop --plu 1-2,3 2>/dev/null; "
+                    "echo $?",
+                    "one.txt <> 1S1 deli: equal (3 PLUs)\none.txt <> 1S2 wędliny: equal (3 "
+                    "PLUs)\none.txt <> 2T1 veg: equal (3 PLUs)\n0\n"},
+        ProcessCase{"controller_gone_stops_the_run",
+                    "emu3 --fault 3:unplugged -- \"$K\" backup all --shop shop --plu 1-3 --dir b "
+                    "2>err | grep -c 'not started'; echo ${PIPESTATUS[0]}; grep -c 'went away' "
+                    "err",
+                    "2\n2\n1\n"},
+        ProcessCase{
+            "json_document_of_an_error", "\"$K\" backup 1S1 --json 2>/dev/null; echo $?",
+            "{\n  \"error\": \"no KT-NET controller among 0 HID devices\",\n  \"errors\": "
+            "[\n    \"no KT-NET controller among 0 HID devices\"\n  ],\n  \"status\": 2\n}\n2\n"},
+        ProcessCase{"quiet_says_only_the_summary",
+                    "emu3 -- \"$K\" backup deli --shop shop --plu 1-2 --quiet 2>err | wc -l; wc -c "
+                    "< err",
+                    "2\n0\n"},
+        ProcessCase{
+            "wait_for_a_held_controller",
+            "emu3 --latency-us 20000 -- bash -c '\"$K\" backup deli --shop shop --plu 1-40 "
+            "--quiet >/dev/null & sleep 0.4; \"$K\" backup deli --shop shop --plu 1 >/dev/null "
+            "2>&1; echo \"held $?\"; \"$K\" backup deli --shop shop --plu 1 --wait=0 >/dev/null "
+            "2>&1; echo \"no wait $?\"; \"$K\" backup deli --shop shop --plu 1 --wait --quiet "
+            ">/dev/null; echo \"waited $?\"; wait'",
+            "held 5\nno wait 5\nwaited 0\n"},
+        ProcessCase{"a_csv_loaded_by_mistake",
+                    "{ echo 'plu;name;c41_46'; for i in $(seq 30); do echo \"$i;X;1\"; done; } > "
+                    "p.csv; \"$K\" load p.csv --to 1S1 --yes 2>err; echo $?; grep -c 'p.csv:[0-9]' "
+                    "err; grep -o 'and [0-9]* more\\|this is a CSV file' err",
+                    "1\n20\nand 41 more\nthis is a CSV file\n"},
+        ProcessCase{
+            "a_stop_names_every_scale",
+            "lines 20 > in.txt; emu3 --latency-us 20000 --pid-file pid -- \"$K\" load in.txt "
+            "--to all --shop shop --yes --log log.jsonl >out 2>err & e=$!\n"
+            "for i in $(seq 1000); do [ \"$(wc -l < log.jsonl 2>/dev/null || echo 0)\" -ge 25 "
+            "] && break; sleep 0.02; done; kill -INT $(cat pid); wait $e; echo $?\n"
+            "grep -cE '^(1S1|1S2|2T1) ' out; grep -c 'stopped\\|not started' out; grep -c "
+            "'to go on: ktnet load in.txt --to all --shop shop --resume' err",
+            "130\n3\n2\n1\n"},
+        ProcessCase{
+            "versions_and_errors_of_the_command_line",
+            "\"$K\" --version | sed 's/ [0-9.]*$//'; \"$EMU\" --version | sed 's/ [0-9.]*$//'; "
+            "\"$K\" load 2>&1 | head -1",
+            "ktnet\nktnet-emu\nktnet load: FILE is required\n"}),
     [](const auto& p) { return std::string(p.param.what); });
 
 }  // namespace
