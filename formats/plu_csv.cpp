@@ -45,23 +45,12 @@ int digit_at(std::string_view line, std::size_t column) {
     return static_cast<std::uint8_t>(line[column]) - '0';
 }
 
-// The 140 columns as the loader reads them: past a short line's end, the name is spaces and
-// every other column "0".
-std::string padded_columns(std::string_view line) {
-    std::string columns(line.substr(0, std::min(line.size(), line_columns)));
-    const std::size_t present = columns.size();
-    columns.resize(line_columns, '0');
-    for (std::size_t c = std::max(present, name_column); c < name_column + name_length; ++c)
-        columns[c] = ' ';
-    return columns;
-}
-
 // The row of one line, or the reason it has none.
 std::optional<std::string> export_row(std::string_view line, const CodePage& code_page,
                                       std::vector<std::string>& row) {
     if (auto refusal = find_line_refusal(line)) return refusal;
 
-    const std::string columns = padded_columns(line);
+    const std::string columns = columns_as_read(line);
     row.clear();
     for (const PluField& f : plu_fields) {
         const std::string_view text = std::string_view(columns).substr(f.column, field_width(f));

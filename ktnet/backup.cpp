@@ -14,20 +14,16 @@ namespace ktnet {
 
 int run_backup(const BackupOptions& options, ShopEnvironment& env, RunOutput& output) {
     apply(options.device.output, output);
-    const auto fail = [&](const std::string& why) {
-        output.error(why);
-        return ktnet_status::trouble;
-    };
     const auto shop = shop_of(options.device, output);
     if (!shop) return ktnet_status::trouble;
     auto scales = select_scales(options.scales, *shop);
-    if (!scales) return fail(scales.error());
+    if (!scales) return output.fail(scales.error());
     const auto plus = parse_number_set(options.plu, 0, highest_request_plu);
-    if (!plus) return fail(fmt::format("--plu: {}", plus.error()));
+    if (!plus) return output.fail(fmt::format("--plu: {}", plus.error()));
     const auto dir = path_of(options.dir);
-    if (!dir) return fail(fmt::format("--dir {}: not a file name", options.dir));
+    if (!dir) return output.fail(fmt::format("--dir {}: not a file name", options.dir));
     const auto made = prepare_backup_folder(*dir);
-    if (!made) return fail(fmt::format("--dir: {}", made.error()));
+    if (!made) return output.fail(fmt::format("--dir: {}", made.error()));
     if (*made) output.note(fmt::format("made the folder {}", options.dir));
 
     auto connection = connect(env, options.device, output);

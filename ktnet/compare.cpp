@@ -80,16 +80,12 @@ struct Named {
 
 int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& output) {
     apply(options.device.output, output);
-    const auto fail = [&](const std::string& why) {
-        output.error(why);
-        return ktnet_status::trouble;
-    };
     const auto shop = shop_of(options.device, output);
     if (!shop) return ktnet_status::trouble;
     std::optional<NumberSet> chosen;
     if (!options.plu.empty()) {
         auto plus = parse_number_set(options.plu, 0, highest_request_plu);
-        if (!plus) return fail("--plu: " + plus.error());
+        if (!plus) return output.fail("--plu: " + plus.error());
         chosen = std::move(*plus);
     }
     std::vector<Named> named;
@@ -100,7 +96,7 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& 
             named.push_back({source, std::nullopt});
         }
     }
-    if (named.size() < 2) return fail("give at least two files or scales");
+    if (named.size() < 2) return output.fail("give at least two files or scales");
 
     // Files first: their PLUs say what to ask the scales for.
     std::vector<std::optional<CompareSource>> sources(named.size());
@@ -108,7 +104,7 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& 
     for (std::size_t i = 0; i < named.size(); ++i) {
         if (named[i].scale) continue;
         auto file = file_source(named[i].label);
-        if (!file) return fail(file.error());
+        if (!file) return output.fail(file.error());
         if (chosen)
             std::erase_if(file->records, [&](const auto& r) { return !chosen->contains(r.first); });
         for (const auto& [plu, entry] : file->records) file_plus.insert(plu);
@@ -135,8 +131,9 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& 
             output.progress().finish(read.complete ? "read" : "failed");
             if (read.stopped()) return exit_status::stopped_by(env.context.stop_signal());
             if (!read.complete) {
-                return fail(fmt::format("{}: PLU {}: {}", named[i].label, read.failure.plu_asked,
-                                        (*connection)->describe(read.failure)));
+                return output.fail(fmt::format("{}: PLU {}: {}", named[i].label,
+                                               read.failure.plu_asked,
+                                               (*connection)->describe(read.failure)));
             }
             sources[i] = scale_source(named[i].label, read.records);
         }

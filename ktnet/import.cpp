@@ -38,26 +38,25 @@ std::string place(const CellProblem& p) {
 
 int run_import(const ImportOptions& options, ShopEnvironment& env, RunOutput& output) {
     apply(options.said, output);
-    const auto fail = [&](const std::string& why) {
-        output.error(why);
-        return ktnet_status::trouble;
-    };
     const auto settings = text_settings(options.code_page, options.separator, output);
     if (!settings) return ktnet_status::trouble;
     const auto scale = ScaleAddress::parse(options.scale);
     if (!scale) {
-        return fail(fmt::format("--scale '{}' is not a scale such as 1S1 or 2T3", options.scale));
+        return output.fail(
+            fmt::format("--scale '{}' is not a scale such as 1S1 or 2T3", options.scale));
     }
     if (same_file(options.output, options.input))
-        return fail(fmt::format("-o {} is the CSV file read: name another", options.output));
+        return output.fail(fmt::format("-o {} is the CSV file read: name another", options.output));
     const auto in_path = path_of(options.input);
     auto input = in_path ? LockedFile::open_for_reading(*in_path)
                          : FileResult<LockedFile>(
                                file_refused(FileError::Kind::system, "the name is not valid here"));
-    if (!input) return fail(fmt::format("cannot read {}: {}", options.input, input.error().reason));
+    if (!input)
+        return output.fail(fmt::format("cannot read {}: {}", options.input, input.error().reason));
     auto target = ReplacementFile::begin(options.output, ReplacementFile::Name::users);
     if (!target)
-        return fail(fmt::format("cannot write {}: {}", options.output, target.error().reason));
+        return output.fail(
+            fmt::format("cannot write {}: {}", options.output, target.error().reason));
 
     std::size_t problems = 0;
     const auto report = [&](CellProblem&& p) {
@@ -81,7 +80,8 @@ int run_import(const ImportOptions& options, ShopEnvironment& env, RunOutput& ou
         // Ctrl+C stops between two blocks of rows; nothing is written then.
         if (const int signal = env.context.stop_signal()) return exit_status::stopped_by(signal);
         const auto n = input->read(block);
-        if (!n) return fail(fmt::format("cannot read {}: {}", options.input, n.error().reason));
+        if (!n)
+            return output.fail(fmt::format("cannot read {}: {}", options.input, n.error().reason));
         ended = *n == 0;
         if (ended) {
             reader.finish();
@@ -113,7 +113,8 @@ int run_import(const ImportOptions& options, ShopEnvironment& env, RunOutput& ou
     }
     if (written) written = target->commit();
     if (!written)
-        return fail(fmt::format("cannot write {}: {}", options.output, written.error().reason));
+        return output.fail(
+            fmt::format("cannot write {}: {}", options.output, written.error().reason));
     output.out() << fmt::format("{}: {} record{} written for scale {}\n", printable(options.output),
                                 lines, lines == 1 ? "" : "s", scale->text());
     return ktnet_status::success;

@@ -165,14 +165,10 @@ int status_of(const LoadJobResult& job, ShopEnvironment& env) {
 
 int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output) {
     apply(options.device.output, output);
-    const auto fail = [&](const std::string& why) {
-        output.error(why);
-        return ktnet_status::trouble;
-    };
     const auto shop = shop_of(options.device, output);
     if (!shop) return ktnet_status::trouble;
     auto request = request_of(options, *shop);
-    if (!request) return fail(request.error());
+    if (!request) return output.fail(request.error());
 
     auto planned = plan_load(*request);
     if (!planned) {
@@ -204,9 +200,9 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output
     for (const ScalePlan& s : plan.scales) header.scales.push_back(s.scale.text());
     auto log = LogWriter::create(options.log, local_time(env.now(), "{:%Y%m%d-%H%M%S}"), header);
     if (!log) {
-        return fail(fmt::format("cannot create the log {}: {}; nothing sent",
-                                options.log.empty() ? "ktnet-load-*.jsonl" : options.log,
-                                log.error().reason));
+        return output.fail(fmt::format("cannot create the log {}: {}; nothing sent",
+                                       options.log.empty() ? "ktnet-load-*.jsonl" : options.log,
+                                       log.error().reason));
     }
     const std::string log_path = log->path().string();
     if (nothing_left) {

@@ -15,6 +15,11 @@ void RunOutput::error(std::string_view message) {
     err_ << prefix_ << ": " << printable(message) << '\n';
 }
 
+int RunOutput::fail(std::string_view message) {
+    error(message);
+    return 2;
+}
+
 void RunOutput::note(std::string_view message) {
     if (quiet_) return;
     err_ << prefix_ << ": " << printable(message) << '\n';

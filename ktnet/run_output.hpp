@@ -37,6 +37,8 @@ public:
     // An error of the run, on standard error after the prefix, kept for the JSON document of an
     // error. A text from outside (a file name, a scale's name) is shown safe for a terminal.
     void error(std::string_view message);
+    // The error, then the exit status of trouble (2), for a run that cannot go on.
+    int fail(std::string_view message);
     // What the run will do or did, on standard error after the prefix; not with --quiet.
     void note(std::string_view message);
     // The progress of the run, silent with --quiet.

@@ -112,6 +112,15 @@ bool parse_line(std::string_view line, RecordFrame& record) {
     return true;
 }
 
+std::string columns_as_read(std::string_view line) {
+    std::string columns(line.substr(0, std::min(line.size(), line_columns)));
+    const std::size_t present = columns.size();
+    columns.resize(line_columns, '0');
+    for (std::size_t c = std::max(present, name_column); c < name_column + name_length; ++c)
+        columns[c] = ' ';
+    return columns;
+}
+
 bool parse_line_as_written(std::string_view line, RecordFrame& record) {
     if (!parse_line(line, record)) return false;
     for (const PluField& f : plu_fields) {

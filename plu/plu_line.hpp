@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "field_table.hpp"
@@ -25,6 +26,10 @@ FormattedLine format_line(const ScaleAddress& scale,
 // short line made by hand is a record whose remaining settings are zero. Returns false,
 // building nothing, for an empty line or one whose first character is NUL.
 [[nodiscard]] bool parse_line(std::string_view line, RecordFrame& record);
+
+// The 140 columns of a line as the loader reads them: past a short line's end, the name is
+// spaces and every other column "0".
+std::string columns_as_read(std::string_view line);
 
 // The record the reader wrote this line from, every byte but 36: as parse_line, except that
 // columns 118-119 are read the way the reader writes them (the byte in decimal), where ldk reads

@@ -21,16 +21,6 @@ constexpr std::string_view byte36_reason =
     "byte 36 is in no PLU line: a copy through a file, without what ktnet knew of the scale, "
     "stores 0 there";
 
-// The 140 columns of a line, as the loader reads them past a short line's end.
-std::string columns_of(std::string_view line) {
-    std::string text(line.substr(0, std::min(line.size(), line_columns)));
-    const std::size_t present = text.size();
-    text.resize(line_columns, '0');
-    for (std::size_t c = std::max(present, name_column); c < name_column + name_length; ++c)
-        text[c] = ' ';
-    return text;
-}
-
 std::string field_of(const std::string& text, std::size_t field) {
     const PluField& f = plu_fields[field];
     return text.substr(f.column, field_width(f));
@@ -61,7 +51,7 @@ Result<CompareSource, std::string> file_source(const std::string& name) {
         }
         CompareSource::Entry entry;
         (void)parse_line_as_written(line, entry.record);
-        entry.text = columns_of(line);
+        entry.text = columns_as_read(line);
         source.records[record_plu(entry.record)] = std::move(entry);
         return true;
     });
