@@ -26,17 +26,33 @@ int run_backup(const BackupOptions& options, ShopEnvironment& env, RunOutput& ou
     if (!made) return output.fail(fmt::format("--dir: {}", made.error()));
     if (*made) output.note(fmt::format("made the folder {}", options.dir));
 
+    auto store = open_store(options.device, *shop, output);
+    if (!store) return store.error();
     auto connection = connect(env, options.device, output);
     if (!connection) return connection.error();
+    const auto job_id = store->begin_job("backup", env.command_line, env.origin, env.now());
+    if (!job_id) return output.fail(job_id.error());
+    StoreJournal journal(*store, *job_id, env.now);
     ProgressObserver observer(output.progress(),
                               [&](const ScaleAddress& s) { return shop->label(s); });
-    const BackupOutcome job =
-        run_backup_job(**connection, {*scales, plus->numbers(), *dir, env.now()}, observer);
+    BackupRequest request{*scales, plus->numbers(), *dir, env.now(), &journal};
+    request.keep_days = options.keep_days;
+    const BackupOutcome job = run_backup_job(**connection, request, observer);
     if (job.controller_gone)
         output.error("the controller went away; the scales after it were not started");
+    if (!job.store_failure.empty()) output.error(job.store_failure);
     int status = job.all_done() ? ktnet_status::success : ktnet_status::problems;
-    if (job.controller_gone) status = ktnet_status::trouble;
+    if (job.controller_gone || !job.store_failure.empty()) status = ktnet_status::trouble;
     if (job.stopped) status = exit_status::stopped_by(env.context.stop_signal());
+    for (const auto& r : job.scales)
+        for (const auto& removed : r.removed)
+            output.note("removed the old backup " + removed.string());
+    std::vector<ShopStore::JobScale> ended;
+    for (const auto& r : job.scales)
+        ended.push_back(
+            {r.address, std::string(state_name(r.state)), r.records, request.plus.size()});
+    if (auto done = store->end_job(*job_id, env.now(), std::to_string(status), ended); !done)
+        output.error(done.error());
 
     if (output.json()) {
         nlohmann::json list = nlohmann::json::array();
@@ -76,8 +92,11 @@ void add_backup(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     CLI::App* sub = app.add_subcommand(
         "backup",
         "Read each scale into DIR/<address>-<YYYY-MM-DD>.txt in the reader's exact format, so "
-        "that rdk, ldk and ktnet all read it. A backup is renamed into place only when complete: "
-        "a scale that fails keeps its previous backup, and the next scale goes on.");
+        "that rdk, ldk and ktnet all read it, and into the shop's store as a snapshot. A backup "
+        "is renamed into place only when complete: a scale that fails keeps its previous backup, "
+        "and the next scale goes on. A backup whose named articles fell by more than half "
+        "since the scale's last one keeps the previous file, is written as "
+        "<address>-<YYYY-MM-DD>-shrunk.txt, and fails.");
     sub->add_option("SCALES", options->scales,
                     "scales: 1S1, a name from the shop file, 1S1,2T3, 1S1-9, or all")
         ->required();
@@ -85,6 +104,9 @@ void add_backup(CLI::App& app, Command& chosen, ShopEnvironment& env) {
         ->capture_default_str();
     sub->add_option("--dir", options->dir, "the folder of the backups, made when missing")
         ->capture_default_str();
+    sub->add_option("--keep", options->keep_days,
+                    "remove the dated backups of the scales backed up that are older than DAYS "
+                    "days, but never a scale's newest good one");
     add_device_options(*sub, options->device, true);
     sub->footer(
         "Exit status: 0 every scale backed up, 1 a scale failed (its previous backup is kept), "

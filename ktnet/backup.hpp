@@ -2,6 +2,7 @@
 // format (shop/backup_job.hpp).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "command.hpp"
@@ -14,6 +15,7 @@ struct BackupOptions {
     std::string plu = "1-10000";
     std::string dir = ".";
     DeviceOptions device{};
+    std::optional<unsigned> keep_days{};  // --keep DAYS
 };
 
 // Makes a missing --dir with its parents and says so. Returns 0 when every scale is backed up,

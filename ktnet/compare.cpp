@@ -126,8 +126,9 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& 
         for (std::size_t i = 0; i < named.size(); ++i) {
             if (!named[i].scale) continue;
             output.progress().start(named[i].label, ask.size());
-            const ScaleRead read = read_records(**connection, *named[i].scale, ask,
-                                                [&](std::size_t n) { output.progress().step(n); });
+            const ScaleRead read =
+                read_records(**connection, *named[i].scale, ask,
+                             [&](std::size_t n, const RecordFrame&) { output.progress().step(n); });
             output.progress().finish(read.complete ? "read" : "failed");
             if (read.stopped()) return exit_status::stopped_by(env.context.stop_signal());
             if (!read.complete) {

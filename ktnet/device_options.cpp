@@ -5,6 +5,7 @@
 #include "base/numbers.hpp"
 #include "cli/exit_status.hpp"
 #include "command.hpp"
+#include "formats/plu_files.hpp"
 
 namespace ktnet {
 
@@ -23,10 +24,13 @@ void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
     sub.add_option("--timeout", options.timeout_ms, "how long one answer may take, in milliseconds")
         ->capture_default_str()
         ->check(CLI::Range(100u, 600'000u));
-    sub.add_option("--wait", options.wait,
-                   "--wait or --wait=SECONDS: wait for a controller another run holds, instead of "
-                   "ending with status 5")
-        ->expected(0, 1);
+    sub.add_flag("--wait{forever}", options.wait,
+                 "--wait or --wait=SECONDS: wait for a controller another run holds, instead of "
+                 "ending with status 5");
+    sub.add_option("--store", options.store,
+                   "the shop's store of what each scale holds (default: $KTNET_STORE, else "
+                   "~/.local/state/ktnet/shop.db; /var/lib/ktnet/shop.db with the machine's shop "
+                   "file; %LOCALAPPDATA%\\ktnet\\shop.db on Windows)");
     add_output_options(sub, options.output, json);
 }
 
@@ -44,19 +48,39 @@ std::optional<Shop> shop_of(const DeviceOptions& options, RunOutput& output) {
     return std::move(*shop);
 }
 
+Result<ShopStore, int> open_store(const DeviceOptions& options, const Shop& shop,
+                                  RunOutput& output) {
+    std::optional<std::filesystem::path> path;
+    if (!options.store.empty()) {
+        path = path_of(options.store);
+    } else {
+        path = ShopStore::default_path(shop.machine);
+    }
+    if (!path) {
+        output.error("no place for the shop's store: name one with --store FILE");
+        return unexpected(ktnet_status::trouble);
+    }
+    auto store = ShopStore::open(*path);
+    if (!store) {
+        output.error(store.error());
+        return unexpected(ktnet_status::trouble);
+    }
+    return std::move(*store);
+}
+
 Result<std::unique_ptr<Connection>, int> connect(ShopEnvironment& env, const DeviceOptions& options,
                                                  RunOutput& output) {
     ConnectionOptions o;
     o.timeout = std::chrono::milliseconds(options.timeout_ms);
-    if (options.wait) {
-        if (options.wait->empty()) {
-            o.wait_for_held.reset();
-        } else if (const auto s = parse_whole_number(*options.wait, 86'400 * 7)) {
-            o.wait_for_held = std::chrono::seconds(*s);
-        } else {
-            output.error("--wait=" + *options.wait + ": not a number of seconds");
+    if (options.wait == "forever") {
+        o.wait_for_held.reset();
+    } else if (!options.wait.empty()) {
+        const auto s = parse_whole_number(options.wait, 86'400 * 7);
+        if (!s) {
+            output.error("--wait=" + options.wait + ": not a number of seconds");
             return unexpected(ktnet_status::trouble);
         }
+        o.wait_for_held = std::chrono::seconds(*s);
     }
     const auto stop_signal = env.context.stop_signal;
     o.stop_requested = [stop_signal] { return stop_signal() != 0; };

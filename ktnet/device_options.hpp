@@ -9,6 +9,7 @@
 #include "run_output.hpp"
 #include "shop/connection.hpp"
 #include "shop/shop_file.hpp"
+#include "store/shop_store.hpp"
 
 namespace CLI {
 class App;
@@ -25,8 +26,10 @@ struct DeviceOptions {
     std::string shop{};            // --shop FILE; empty: the default places
     unsigned timeout_ms = 10'000;  // --timeout: how long one answer may take
     OutputOptions output{};
-    // --wait[=SECONDS]: wait for a controller another run holds; "" for as long as it takes.
-    std::optional<std::string> wait{};
+    // --wait[=SECONDS]: wait for a controller another run holds; empty when not given,
+    // "forever" when given without a number.
+    std::string wait{};
+    std::string store{};  // --store FILE; empty: $KTNET_STORE or the default place
 };
 
 // --json (when the subcommand has a document to give) and --quiet.
@@ -39,6 +42,11 @@ void apply(const OutputOptions& options, RunOutput& output);
 
 // The shop of --shop FILE or of the default places; the error is said on output.
 [[nodiscard]] std::optional<Shop> shop_of(const DeviceOptions& options, RunOutput& output);
+
+// The shop's store for this run: --store, $KTNET_STORE, or the place beside the shop file; the
+// reason said on output and the exit status otherwise.
+[[nodiscard]] Result<ShopStore, int> open_store(const DeviceOptions& options, const Shop& shop,
+                                                RunOutput& output);
 
 // The controller, held for this run; the reason said on output and the exit status otherwise.
 [[nodiscard]] Result<std::unique_ptr<Connection>, int> connect(ShopEnvironment& env,

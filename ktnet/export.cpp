@@ -139,8 +139,9 @@ int export_scales(const ExportOptions& options, const std::vector<ScaleAddress>&
     for (const ScaleAddress& scale : scales) {
         const std::string label = shop.label(scale);
         output.progress().start(label, asked.size());
-        const ScaleRead read = read_records(**connection, scale, asked,
-                                            [&](std::size_t n) { output.progress().step(n); });
+        const ScaleRead read =
+            read_records(**connection, scale, asked,
+                         [&](std::size_t n, const RecordFrame&) { output.progress().step(n); });
         output.progress().finish(read.complete ? "read" : "failed");
         if (read.stopped()) return exit_status::stopped_by(env.context.stop_signal());
         if (!read.complete) {

@@ -13,48 +13,12 @@
 #include "cli/exit_status.hpp"
 #include "cli/replaced_file.hpp"
 #include "formats/plu_files.hpp"
+#include "sending.hpp"
 #include "shop/shop_file.hpp"
-#include "text_table.hpp"
 
 namespace ktnet {
 
 namespace {
-
-// The local time of each record's log line, formatted once a second.
-class LogClock {
-public:
-    explicit LogClock(ShopEnvironment& env) : env_(env) {}
-    const std::string& now() {
-        const std::time_t t = std::chrono::system_clock::to_time_t(env_.now());
-        if (t != second_) {
-            second_ = t;
-            text_ = fmt::format("{:%Y-%m-%dT%H:%M:%S}", fmt::localtime(t));
-        }
-        return text_;
-    }
-
-private:
-    ShopEnvironment& env_;
-    std::time_t second_ = -1;
-    std::string text_;
-};
-
-std::string local_time(std::chrono::system_clock::time_point t, const char* format) {
-    return fmt::format(fmt::runtime(format),
-                       fmt::localtime(std::chrono::system_clock::to_time_t(t)));
-}
-
-// A word as a POSIX shell reads it back.
-std::string shell_word(const std::string& word) {
-    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               std::string_view("-_./,:=@%+").find(c) != std::string_view::npos;
-    });
-    if (plain) return word;
-    std::string quoted = "'";
-    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 // The command that goes on with the job from this run's log.
 std::string resume_command(const LoadOptions& o, const std::string& log) {
@@ -62,26 +26,25 @@ std::string resume_command(const LoadOptions& o, const std::string& log) {
     if (!o.lines.empty()) text += " --lines " + shell_word(o.lines);
     if (!o.plu.empty()) text += " --plu " + shell_word(o.plu);
     if (o.verify) text += " --verify";
+    if (o.changed) text += " --changed";
+    if (o.yes) text += " --yes";
     if (!o.device.shop.empty()) text += " --shop " + shell_word(o.device.shop);
     return text + " --resume " + shell_word(log);
 }
 
-// Asks on the terminal; the exit status when nothing is to be sent.
-std::optional<int> refused_to_send(const LoadOptions& options, ShopEnvironment& env,
-                                   RunOutput& output) {
-    if (options.yes) return std::nullopt;
-    if (!env.input_is_terminal) {
-        output.error(
-            "nothing sent: standard input is not a terminal to ask on; add --yes to send without "
-            "asking");
-        return ktnet_status::trouble;
-    }
-    output.err() << "Send? [y/N] " << std::flush;
-    const auto answer = env.read_answer();
-    if (answer && (*answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "YES"))
-        return std::nullopt;
-    output.error("nothing sent");
-    return ktnet_status::problems;
+// What a scale plan's knowledge of the scale rests on.
+std::string basis_text(const ScalePlan& p) {
+    const auto when = [](TimePoint t) {
+        return fmt::format("{:%Y-%m-%d %H:%M}",
+                           fmt::localtime(std::chrono::system_clock::to_time_t(t)));
+    };
+    if (!p.basis_backup && !p.basis_change) return "nothing the store knows of " + p.scale.text();
+    std::string text = "what " + p.scale.text() + " held";
+    if (p.basis_backup) text += " at the backup of " + when(*p.basis_backup);
+    if (p.basis_change)
+        text += fmt::format("{} the load of {}", p.basis_backup ? " and" : " after",
+                            when(*p.basis_change));
+    return text;
 }
 
 // The request the options make, or why they make none.
@@ -103,6 +66,7 @@ Result<LoadRequest, std::string> request_of(const LoadOptions& options, const Sh
     }
     request.verify = options.verify;
     request.resume = options.resume;
+    request.changed = options.changed;
     // The log must never be written over what this run reads.
     if (!options.log.empty()) {
         for (const std::string& input : {options.file, options.resume}) {
@@ -151,14 +115,21 @@ void print_plan(const LoadOptions& options, const LoadPlan& plan, const Shop& sh
         output.note(fmt::format("the file holds lines of {}; they go into {}",
                                 fmt::join(others, ", "), fmt::join(targets, ", ")));
     }
-}
-
-int status_of(const LoadJobResult& job, ShopEnvironment& env) {
-    if (job.stopped) {
-        if (const int signal = env.context.stop_signal()) return exit_status::stopped_by(signal);
+    // What the store's knowledge rests on, per scale.
+    for (const ScalePlan& p : plan.scales) {
+        const std::size_t selected =
+            p.send.size() + p.unchanged + p.done_before + p.read_back.size();
+        if (options.changed) {
+            output.note(fmt::format("{}: {} of {} differ from {}; sending {}", p.scale.text(),
+                                    p.send.size(), selected, basis_text(p), p.send.size()));
+        }
+        if (p.byte36_unknown > 0) {
+            output.note(fmt::format(
+                "{}: the store does not know byte 36 of {} of the {} records (it is in no line): "
+                "they get 0, as ldk stores it",
+                p.scale.text(), p.byte36_unknown, selected));
+        }
     }
-    if (job.controller_gone || !job.log_failure.empty()) return ktnet_status::trouble;
-    return job.all_done() ? ktnet_status::success : ktnet_status::problems;
 }
 
 }  // namespace
@@ -169,6 +140,13 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output
     if (!shop) return ktnet_status::trouble;
     auto request = request_of(options, *shop);
     if (!request) return output.fail(request.error());
+    auto store = open_store(options.device, *shop, output);
+    if (!store) return store.error();
+    for (const ScaleAddress& target : request->targets) {
+        auto known = store->known(target);
+        if (!known) return output.fail(known.error());
+        request->known.emplace(target, std::move(*known));
+    }
 
     auto planned = plan_load(*request);
     if (!planned) {
@@ -181,9 +159,13 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output
     }
     const LoadPlan& plan = *planned;
     print_plan(options, plan, *shop, output);
+    if (options.dry_run) {
+        output.note("nothing sent: --dry-run");
+        return ktnet_status::success;
+    }
     const bool nothing_left = plan.to_send() + plan.to_read_back() == 0;
     if (!nothing_left) {
-        if (const auto refused = refused_to_send(options, env, output)) return *refused;
+        if (const auto refused = refused_to_send(options.yes, env, output)) return *refused;
     }
 
     std::unique_ptr<Connection> connection;
@@ -198,69 +180,28 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output
                      options.verify,
                      plan.resumes ? plan.resumes->string() : std::string()};
     for (const ScalePlan& s : plan.scales) header.scales.push_back(s.scale.text());
-    auto log = LogWriter::create(options.log, local_time(env.now(), "{:%Y%m%d-%H%M%S}"), header);
-    if (!log) {
-        return output.fail(fmt::format("cannot create the log {}: {}; nothing sent",
-                                       options.log.empty() ? "ktnet-load-*.jsonl" : options.log,
-                                       log.error().reason));
-    }
-    const std::string log_path = log->path().string();
     if (nothing_left) {
-        output.note("nothing left to send; log: " + log_path);
+        // Still a log, so that a resume of this run knows where the job stands.
+        auto log = LogWriter::create(options.log,
+                                     local_time(env.now(), "ktnet-load-{:%Y%m%d-%H%M%S}"), header);
+        if (!log) {
+            return output.fail(
+                fmt::format("cannot create the log {}: {}", options.log, log.error().reason));
+        }
+        output.note("nothing left to send; log: " + log->path().string());
         if (output.json()) {
-            output.document(
-                {{"scales", nlohmann::json::array()}, {"log", log_path}, {"status", 0}});
+            output.document({{"scales", nlohmann::json::array()},
+                             {"log", log->path().string()},
+                             {"status", 0}});
         }
         return ktnet_status::success;
     }
-
-    LogClock log_clock(env);
-    ProgressObserver observer(output.progress(),
-                              [&](const ScaleAddress& s) { return shop->label(s); });
-    const LoadJobResult job =
-        run_load_job(plan, options.verify,
-                     {*connection, *log, observer, [&log_clock] { return log_clock.now(); }});
-    const int status = status_of(job, env);
-    if (job.controller_gone)
-        output.error("the controller went away; the scales after it were not started");
-    if (!job.log_failure.empty()) output.error(job.log_failure);
-    const bool to_go_on = !job.all_done();
-
-    if (output.json()) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const LoadJobResult::Scale& r : job.scales) {
-            list.push_back({{"address", r.address.text()},
-                            {"name", shop->name_of(r.address)},
-                            {"to_send", r.to_send},
-                            {"done", r.done},
-                            {"seconds", r.seconds},
-                            {"ok", r.state == ScaleState::done},
-                            {"state", state_name(r.state)},
-                            {"result", r.result}});
-        }
-        nlohmann::json doc = {{"scales", list}, {"log", log_path}, {"status", status}};
-        if (to_go_on) doc["resume"] = resume_command(options, log_path);
-        output.document(doc);
-        return status;
-    }
-    TextTable table({{"scale"},
-                     {"name"},
-                     {"records", TextTable::Align::right},
-                     {"done", TextTable::Align::right},
-                     {"time", TextTable::Align::right},
-                     {"result"}});
-    for (const LoadJobResult::Scale& r : job.scales) {
-        table.add({r.address.text(), shop->name_of(r.address), std::to_string(r.to_send),
-                   std::to_string(r.done),
-                   r.state == ScaleState::not_started
-                       ? std::string("-")
-                       : Progress::duration_text(std::chrono::duration<double>(r.seconds)),
-                   r.result});
-    }
-    table.print(output.out());
-    output.out() << "log: " << printable(log_path) << '\n';
-    if (to_go_on) output.error("to go on: " + resume_command(options, log_path));
-    return status;
+    auto sent = send_plan(
+        {plan, options.verify, "load", ChangeCause::load, options.log, "ktnet-load", header}, env,
+        *shop, *store, *connection, output);
+    if (!sent) return sent.error();
+    print_sent(*sent, *shop, output, resume_command(options, sent->log_path));
+    return sent->status;
 }
 
 void add_load(CLI::App& app, Command& chosen, ShopEnvironment& env) {
@@ -278,6 +219,10 @@ void add_load(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     auto* lines = sub->add_option("--lines", options->lines, "only lines A-B (counted from 1)");
     sub->add_option("--plu", options->plu, "only the lines of these PLUs: 1-50,77")
         ->excludes(lines);
+    sub->add_flag("--dry-run", options->dry_run, "say what would be sent, and send nothing");
+    sub->add_flag("--changed", options->changed,
+                  "send to each scale only the records that differ from what the shop's store "
+                  "knows it holds, and those it does not know");
     sub->add_flag("--verify", options->verify,
                   "read every record back once, right after storing it, and compare every byte");
     sub->add_flag("-y,--yes", options->yes,

@@ -16,6 +16,8 @@ struct LoadOptions {
     std::string lines{};  // "A-B", counted from 1; empty: every line
     std::string plu{};    // "1-50,77"; empty: every PLU
     bool verify = false;
+    bool changed = false;  // only what differs from the store's known state
+    bool dry_run = false;  // the plan, and nothing sent
     bool yes = false;
     std::string resume{};  // a log of an earlier run
     std::string log{};     // empty: ktnet-load-YYYYMMDD-HHMMSS.jsonl

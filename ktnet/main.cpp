@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         return line;
     };
+    for (int i = 1; i < argc; ++i) env.command_line += (i > 1 ? " " : "") + std::string(argv[i]);
     ktnet::Command chosen;
     for (const ktnet::Subcommand& s : ktnet::subcommands()) s.add(app, chosen, env);
 

@@ -79,7 +79,9 @@ int run_scan(const ScanOptions& options, ShopEnvironment& env, RunOutput& output
         for (const ShopScale& s : shop->scales) {
             const bool answered =
                 std::any_of(scan.found.begin(), scan.found.end(),
-                            [&](const auto& f) { return f.address == s.address; });
+                            [&](const auto& f) { return f.address == s.address; }) ||
+                std::any_of(scan.garbled.begin(), scan.garbled.end(),
+                            [&](const auto& g) { return g.address == s.address; });
             if (channels->contains(s.address.channel()) && !answered) missing.push_back(s.address);
         }
     }

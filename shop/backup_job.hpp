@@ -4,12 +4,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/result.hpp"
 #include "shop/connection.hpp"
 #include "shop/job_events.hpp"
+#include "shop/store_journal.hpp"
 
 namespace ktnet {
 
@@ -18,6 +20,12 @@ struct BackupRequest {
     std::vector<std::uint32_t> plus;
     std::filesystem::path dir;
     std::chrono::system_clock::time_point when;  // names the files
+    // The store: told of every record read, and of each scale read whole as a snapshot, which
+    // is also what a shrunk backup is measured against. Nothing: no store.
+    StoreJournal* journal = nullptr;
+    // Dated files of the scales backed up that are older than this many days are removed, but
+    // never a scale's newest good backup. Nothing: none is removed.
+    std::optional<unsigned> keep_days{};
 };
 
 struct BackupOutcome {
@@ -29,10 +37,13 @@ struct BackupOutcome {
         std::string result = "not started";  // "ok", or what went wrong
         std::filesystem::path file{};
         bool previous_kept = false;  // a failed scale's earlier backup of the day is still there
+        bool shrunk = false;  // its named articles fell by more than half since its last backup
+        std::vector<std::filesystem::path> removed{};  // older backups --keep removed
     };
     std::vector<Scale> scales;     // every scale asked for, in order
     bool stopped = false;          // a stop request ended it
     bool controller_gone = false;  // the controller went away: the rest was not started
+    std::string store_failure{};   // the store could not be written: the run ended there
 
     bool all_done() const;
 };

@@ -68,7 +68,7 @@ bool controller_gone(const Answer& answer) {
 
 ScaleRead read_records(Connection& connection, const ScaleAddress& scale,
                        std::span<const std::uint32_t> plus,
-                       const std::function<void(std::size_t)>& step) {
+                       const std::function<void(std::size_t, const RecordFrame&)>& step) {
     ScaleRead result;
     result.records.reserve(plus.size());
     for (const std::uint32_t plu : plus) {
@@ -86,7 +86,7 @@ ScaleRead read_records(Connection& connection, const ScaleAddress& scale,
             return result;
         }
         result.records.push_back(got.record);
-        step(result.records.size());
+        step(result.records.size(), got.record);
     }
     result.complete = true;
     return result;

@@ -78,10 +78,10 @@ struct ScaleRead {
 
 // Reads the PLUs from one scale in the order given, one request after another, stopping at the
 // first PLU that gets no valid answer or when the run is asked to stop (failure then says
-// interrupted). step(n) follows each record.
-[[nodiscard]] ScaleRead read_records(Connection& connection, const ScaleAddress& scale,
-                                     std::span<const std::uint32_t> plus,
-                                     const std::function<void(std::size_t)>& step);
+// interrupted). step(n, record) follows each record, the nth.
+[[nodiscard]] ScaleRead read_records(
+    Connection& connection, const ScaleAddress& scale, std::span<const std::uint32_t> plus,
+    const std::function<void(std::size_t, const RecordFrame&)>& step);
 
 // The PLU numbers first to last.
 std::vector<std::uint32_t> plu_range(std::uint32_t first, std::uint32_t last);

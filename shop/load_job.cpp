@@ -42,7 +42,9 @@ LoadJobResult run_load_job(const LoadPlan& plan, bool verify, const LoadJobConte
         job.scales.push_back({s.scale, s.send.size() + s.read_back.size()});
     const NameDisplay names;
     for (std::size_t k = 0; k < plan.scales.size(); ++k) {
-        if (job.stopped || job.controller_gone || !job.log_failure.empty()) break;
+        if (job.stopped || job.controller_gone || !job.log_failure.empty() ||
+            !job.store_failure.empty())
+            break;
         const ScalePlan& sp = plan.scales[k];
         LoadJobResult::Scale& r = job.scales[k];
         if (c.connection.stop_requested()) {
@@ -55,23 +57,45 @@ LoadJobResult run_load_job(const LoadPlan& plan, bool verify, const LoadJobConte
         r.result = "ok";
         // Read-backs of what an earlier run stored first, then the records to send.
         std::vector<std::pair<std::size_t, bool>> work;  // record, send it
+        std::vector<std::uint32_t> to_send;              // the PLUs sent, in order
         for (const std::size_t i : sp.read_back) work.emplace_back(i, false);
-        for (const std::size_t i : sp.send) work.emplace_back(i, true);
+        for (const std::size_t i : sp.send) {
+            work.emplace_back(i, true);
+            to_send.push_back(plan.records[i].plu);
+        }
+        std::size_t sent_so_far = 0;
+        const auto store_failed = [&](const StoreStatus& status) {
+            job.store_failure = status.error();
+            r.state = ScaleState::failed;
+            r.result = job.store_failure;
+        };
         for (const auto& [index, send] : work) {
             if (c.connection.stop_requested()) {
                 job.stopped = true;
                 break;
             }
             const PlannedRecord& p = plan.records[index];
-            LogEntry entry{{}, sp.scale.text(), p.line, p.plu, names.of(p.record)};
+            // Byte 36, which no line carries, as the store knows the scale holds it.
+            RecordFrame record = p.record;
+            if (!sp.byte36.empty()) record[unused_frame_byte] = sp.byte36[index];
+            LogEntry entry{{}, sp.scale.text(), p.line, p.plu, names.of(record)};
             entry.digest = p.digest;
             std::string failure;
             bool stored = !send;
+            std::optional<RecordFrame> read_back;  // what a read-back gave
+            if (send && c.journal) {
+                const auto upcoming = std::span<const std::uint32_t>(to_send).subspan(sent_so_far);
+                if (auto marked = c.journal->before_sending(sp.scale, upcoming); !marked) {
+                    store_failed(marked);
+                    break;
+                }
+            }
+            if (send) ++sent_so_far;
             if (send) {
                 Answer answer;
                 while (entry.attempts < store_attempts) {
                     ++entry.attempts;
-                    answer = c.connection.session().store_record(sp.scale, p.record);
+                    answer = c.connection.session().store_record(sp.scale, record);
                     if (answer.accepted() || answer.verdict == Answer::Verdict::interrupted ||
                         controller_gone(answer))
                         break;
@@ -93,6 +117,7 @@ LoadJobResult run_load_job(const LoadPlan& plan, bool verify, const LoadJobConte
             }
             if (stored && !verify) {
                 entry.result = "ok";
+                if (c.journal) c.journal->confirmed(sp.scale, stored_of(record), c.cause);
             } else if (stored) {
                 const RecordAnswer back = c.connection.session().read_record(sp.scale, p.plu);
                 if (back.answer.verdict == Answer::Verdict::interrupted) {
@@ -100,21 +125,26 @@ LoadJobResult run_load_job(const LoadPlan& plan, bool verify, const LoadJobConte
                     // it back.
                     entry.result = "stored";
                     job.stopped = true;
+                    if (c.journal && send)
+                        c.journal->confirmed(sp.scale, stored_of(record), c.cause);
                 } else if (!back.answer.accepted()) {
                     entry.result = "verify_failed";
                     failure = fmt::format("line {} (PLU {}) stored, but its read-back failed: {}",
                                           p.line, p.plu, c.connection.describe(back.answer));
                     job.controller_gone = controller_gone(back.answer);
-                } else if (auto fields = read_back_differences(back.record, p.record);
-                           !fields.empty()) {
-                    entry.result = "mismatch";
-                    entry.fields = std::move(fields);
-                    failure = fmt::format("line {} (PLU {}) reads back different: {}", p.line,
-                                          p.plu, fmt::join(entry.fields, ", "));
                 } else {
-                    entry.result = "verified";
+                    read_back = back.record;
+                    entry.fields = read_back_differences(back.record, record);
+                    entry.result = entry.fields.empty() ? "verified" : "mismatch";
+                    if (!entry.fields.empty()) {
+                        failure = fmt::format("line {} (PLU {}) reads back different: {}", p.line,
+                                              p.plu, fmt::join(entry.fields, ", "));
+                    }
                 }
             }
+            // A read-back tells what the scale holds, whatever was meant.
+            if (c.journal && read_back)
+                c.journal->confirmed(sp.scale, stored_of(*read_back), c.cause);
             entry.time = c.now();
             if (auto logged = c.log.write(entry); !logged) {
                 job.log_failure = fmt::format("cannot write the log {}: {}", c.log.path().string(),
@@ -122,6 +152,12 @@ LoadJobResult run_load_job(const LoadPlan& plan, bool verify, const LoadJobConte
                 r.state = ScaleState::failed;
                 r.result = job.log_failure;
                 break;
+            }
+            if (c.journal) {
+                if (auto flushed = c.journal->flush_if_due(); !flushed) {
+                    store_failed(flushed);
+                    break;
+                }
             }
             const bool ok = failure.empty() && !job.stopped;
             if (ok) ++r.done;
@@ -132,6 +168,9 @@ LoadJobResult run_load_job(const LoadPlan& plan, bool verify, const LoadJobConte
                 r.result = failure;
                 break;
             }
+        }
+        if (c.journal && job.store_failure.empty()) {
+            if (auto flushed = c.journal->flush(); !flushed) store_failed(flushed);
         }
         r.seconds = std::chrono::duration<double>(Clock::now() - started).count();
         if (job.stopped && r.state == ScaleState::done) {

@@ -11,6 +11,7 @@
 #include "shop/job_events.hpp"
 #include "shop/load_log.hpp"
 #include "shop/load_plan.hpp"
+#include "shop/store_journal.hpp"
 
 namespace ktnet {
 
@@ -30,6 +31,7 @@ struct LoadJobResult {
     bool stopped = false;          // a stop request ended the run
     bool controller_gone = false;  // the controller went away: the rest was not started
     std::string log_failure{};     // set when the log could not be written: the run ended there
+    std::string store_failure{};   // set when the store could not be written: the run ended there
 
     bool all_done() const;
 };
@@ -39,6 +41,10 @@ struct LoadJobContext {
     LogWriter& log;
     JobObserver& observer;
     std::function<std::string()> now;  // the local time for a log line
+    // The store, told of every record: unknown before its request goes out, known once the
+    // scale acknowledged it (with --verify: what its read-back gave). Nothing: no store.
+    StoreJournal* journal = nullptr;
+    ChangeCause cause = ChangeCause::load;
 };
 
 [[nodiscard]] LoadJobResult run_load_job(const LoadPlan& plan, bool verify,

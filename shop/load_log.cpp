@@ -131,21 +131,20 @@ FileResult<LogRead> read_log(const std::filesystem::path& path,
     return read;
 }
 
-std::optional<std::filesystem::path> fresh_log_name(const std::string& stamp) {
+std::optional<std::filesystem::path> fresh_log_name(const std::string& base) {
     std::error_code ec;
     for (unsigned n = 1; n < 1000; ++n) {
-        std::filesystem::path candidate = fmt::format(
-            "ktnet-load-{}{}.jsonl", stamp, n == 1 ? std::string() : fmt::format("-{}", n));
+        std::filesystem::path candidate =
+            fmt::format("{}{}.jsonl", base, n == 1 ? std::string() : fmt::format("-{}", n));
         if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec)))
             return candidate;
     }
     return std::nullopt;
 }
 
-FileResult<LogWriter> LogWriter::create(const std::string& name, const std::string& stamp,
+FileResult<LogWriter> LogWriter::create(const std::string& name, const std::string& base,
                                         const LogHeader& header) {
-    std::optional<std::filesystem::path> path =
-        name.empty() ? fresh_log_name(stamp) : path_of(name);
+    std::optional<std::filesystem::path> path = name.empty() ? fresh_log_name(base) : path_of(name);
     if (!path) return file_refused(FileError::Kind::system, "not a file name");
     // Never over an earlier run's log unless named: each run keeps its own.
     auto first = ReplacementFile::begin(

@@ -71,13 +71,14 @@ struct LogRead {
 [[nodiscard]] FileResult<LogRead> read_log(const std::filesystem::path& path,
                                            const std::function<void(const LogEntry&)>& each);
 
-// A log of its own for a run: the name given, or ktnet-load-YYYYMMDD-HHMMSS.jsonl in the
-// current folder (with -2, -3... when taken). The header line is written whole or not at all
-// (under a temporary name, flushed, renamed); each later line reaches the system in one write.
+// A log of its own for a run: the name given, or BASE.jsonl in the current folder (with -2,
+// -3... when taken), BASE being for instance ktnet-load-YYYYMMDD-HHMMSS. The header line is written
+// whole or not at all (under a temporary name, flushed, renamed); each later line reaches the
+// system in one write.
 class LogWriter {
 public:
     [[nodiscard]] static FileResult<LogWriter> create(const std::string& name,
-                                                      const std::string& stamp,
+                                                      const std::string& base,
                                                       const LogHeader& header);
     [[nodiscard]] FileStatus write(const LogEntry& entry);
     const std::filesystem::path& path() const { return path_; }
@@ -89,8 +90,8 @@ private:
     std::filesystem::path path_;
 };
 
-// The name a run's log gets without --log: the first of ktnet-load-STAMP.jsonl,
-// ktnet-load-STAMP-2.jsonl ... that does not exist yet.
-std::optional<std::filesystem::path> fresh_log_name(const std::string& stamp);
+// The name a run's log gets without --log: the first of BASE.jsonl, BASE-2.jsonl ... that does
+// not exist yet.
+std::optional<std::filesystem::path> fresh_log_name(const std::string& base);
 
 }  // namespace ktnet

@@ -234,15 +234,43 @@ Result<LoadPlan, PlanRefusal> plan_load(const LoadRequest& request) {
     }
     for (std::size_t s = 0; s < request.targets.size(); ++s) {
         ScalePlan scale{request.targets[s]};
+        const auto known_it = request.known.find(scale.scale);
+        const KnownState* known = known_it == request.known.end() ? nullptr : &known_it->second;
+        if (known) {
+            scale.basis_backup = known->latest_backup;
+            scale.basis_change = known->latest_change;
+        }
+        scale.byte36.assign(plan.records.size(), 0);
         for (std::size_t r = 0; r < plan.records.size(); ++r) {
+            const PlannedRecord& p = plan.records[r];
+            std::optional<StoredRecord> held;
+            if (known) {
+                if (const auto it = known->records.find(p.plu); it != known->records.end())
+                    held = it->second;
+            }
+            if (held) {
+                scale.byte36[r] = (*held)[unused_frame_byte - payload_index];
+            } else {
+                ++scale.byte36_unknown;
+            }
             const Marks::State state = marks ? marks->by_scale[s][r] : Marks::none;
             if (state == Marks::done) {
                 ++scale.done_before;
-            } else if (state == Marks::read_back) {
-                scale.read_back.push_back(r);
-            } else {
-                scale.send.push_back(r);
+                continue;
             }
+            if (state == Marks::read_back) {
+                scale.read_back.push_back(r);
+                continue;
+            }
+            if (request.changed && held) {
+                RecordFrame sent = p.record;
+                sent[unused_frame_byte] = scale.byte36[r];
+                if (stored_of(sent) == *held) {
+                    ++scale.unchanged;
+                    continue;
+                }
+            }
+            scale.send.push_back(r);
         }
         plan.scales.push_back(std::move(scale));
     }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "link/frame.hpp"
 #include "link/scale_address.hpp"
 #include "shop/shop_file.hpp"
+#include "store/shop_store.hpp"
 
 namespace ktnet {
 
@@ -24,6 +26,11 @@ struct LoadRequest {
     std::optional<NumberSet> plus{};     // nothing: every PLU
     bool verify = false;
     std::string resume{};  // an earlier run's log, or empty
+    // Send only the records that differ from what the store knows the scale holds, and those
+    // it does not know.
+    bool changed = false;
+    // What the store knows each target holds; a target missing here is known not at all.
+    std::map<ScaleAddress, KnownState> known{};
 };
 
 struct PlannedRecord {
@@ -40,6 +47,12 @@ struct ScalePlan {
     std::vector<std::size_t> send{};
     std::vector<std::size_t> read_back{};
     std::size_t done_before = 0;  // records an earlier run's log shows as done
+    // Byte 36 of each record (by index into LoadPlan::records), which no line carries: what the
+    // store knows the scale holds there, else 0, as ldk stores it.
+    std::vector<std::uint8_t> byte36{};
+    std::size_t byte36_unknown = 0;  // records whose byte 36 the store does not know
+    std::size_t unchanged = 0;       // with --changed: records already as the store knows them
+    std::optional<TimePoint> basis_backup{}, basis_change{};  // what the store's knowledge is
 };
 
 struct LoadPlan {

@@ -27,6 +27,9 @@ struct ShopEnvironment {
     std::function<std::chrono::system_clock::time_point()> now = [] {
         return std::chrono::system_clock::now();
     };
+    // The run's command line as the store records a job's arguments, and where it came from.
+    std::string command_line{};
+    std::string origin = "command line";
 };
 
 }  // namespace ktnet

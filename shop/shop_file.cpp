@@ -188,14 +188,18 @@ std::vector<std::filesystem::path> shop_places() {
 
 Result<Shop, std::string> load_shop(const std::string& option) {
     std::optional<std::filesystem::path> path;
+    bool machine = false;
     if (!option.empty()) {
         path = path_of(option);
         if (!path) return unexpected(fmt::format("--shop {}: not a file name", option));
     } else {
         std::error_code ec;
-        for (const auto& place : shop_places()) {
-            if (std::filesystem::exists(place, ec)) {
-                path = place;
+        const auto places = shop_places();
+        for (std::size_t i = 0; i < places.size(); ++i) {
+            if (std::filesystem::exists(places[i], ec)) {
+                path = places[i];
+                // The last place is the machine's, unless $KTNET_SHOP named the one place.
+                machine = i + 1 == places.size() && !environment("KTNET_SHOP");
                 break;
             }
         }
@@ -208,6 +212,8 @@ Result<Shop, std::string> load_shop(const std::string& option) {
     }
     auto parsed = parse_shop(*bytes);
     if (!parsed) return unexpected(fmt::format("{}: {}", path->string(), parsed.error()));
+    parsed->file = *path;
+    parsed->machine = machine;
     return std::move(*parsed);
 }
 

@@ -23,6 +23,8 @@ struct ShopScale {
 
 struct Shop {
     std::vector<ShopScale> scales;  // in the file's order
+    std::filesystem::path file{};   // where it was read from; empty when there was no file
+    bool machine = false;           // the machine's own shop file, not a user's
 
     // The name of a scale, or an empty string.
     std::string name_of(const ScaleAddress& address) const;

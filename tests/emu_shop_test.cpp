@@ -55,6 +55,7 @@ TEST_F(Emulated, AShopsWeekDrivesEverySubcommand) {
     std::filesystem::create_directory(dir / "backups");
     write_bytes(dir / "backups" / "1S2-2000-01-01.txt", "last week");
     const std::string script =
+        "export KTNET_STORE=\"$PWD/shop.db\"\n"
         "k() { \"$KTNET\" \"$@\" --shop shop; echo \"$1 $?\" >> statuses; }\n"
         "k scan --json > scan.json 2> scan.err\n"
         "k backup all --plu 1-30 --dir backups --json > backup.json 2> backup.err\n"

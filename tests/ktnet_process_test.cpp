@@ -18,6 +18,8 @@ std::string with_preamble(const std::string& script) {
     return std::string("K='") + KTNET_PATH + "' EMU='" + KTNET_EMU_PATH +
            "'\n"
            "set -u\n"
+           // The shop's store of this test alone.
+           "export KTNET_STORE=\"$PWD/shop.db\"\n"
            // A line of PLU n as the reader writes it.
            "line() { printf '1 S 01 xx%06d ARTICLE %-16d 003199 x 000000 000000 000000 "
            "000000 00 00 0 0 00 0 0 00 00 000000 000000 00 00 00000000000000 00 0\\r\\r\\n' "
@@ -146,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
             "for i in $(seq 1000); do [ \"$(wc -l < log.jsonl 2>/dev/null || echo 0)\" -ge 25 "
             "] && break; sleep 0.02; done; kill -INT $(cat pid); wait $e; echo $?\n"
             "grep -cE '^(1S1|1S2|2T1) ' out; grep -c 'stopped\\|not started' out; grep -c "
-            "'to go on: ktnet load in.txt --to all --shop shop --resume' err",
+            "'to go on: ktnet load in.txt --to all --yes --shop shop --resume' err",
             "130\n3\n2\n1\n"},
         ProcessCase{
             "versions_and_errors_of_the_command_line",

@@ -52,7 +52,9 @@ protected:
     }
 
     DeviceOptions device(bool json = false) const {
-        return {(dir / "shop").string(), 1000, {json}};
+        DeviceOptions d{(dir / "shop").string(), 1000, {json}};
+        d.store = (dir / "shop.db").string();
+        return d;
     }
 
     template <typename Options, typename F>
