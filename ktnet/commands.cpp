@@ -8,16 +8,21 @@
 #include "export.hpp"
 #include "import.hpp"
 #include "load.hpp"
+#include "restore.hpp"
 #include "scan.hpp"
+#include "status.hpp"
 
 namespace ktnet {
 
 namespace {
 
-constexpr std::array<Subcommand, 7> table = {{
+constexpr std::array<Subcommand, 10> table = {{
     {"scan", add_scan},
     {"backup", add_backup},
     {"load", add_load},
+    {"restore", add_restore},
+    {"status", add_status},
+    {"history", add_history},
     {"compare", add_compare},
     {"check", add_check},
     {"export", add_export},

@@ -49,6 +49,8 @@ int run_scan(const ScanOptions& options, ShopEnvironment& env, RunOutput& output
     }
     const auto shop = shop_of(options.device, output);
     if (!shop) return ktnet_status::trouble;
+    auto store = open_store(options.device, *shop, output);
+    if (!store) return store.error();
     auto connection = connect(env, options.device, output);
     if (!connection) return connection.error();
 
@@ -57,6 +59,17 @@ int run_scan(const ScanOptions& options, ShopEnvironment& env, RunOutput& output
     const auto started = std::chrono::steady_clock::now();
     const ScanResult scan = run_scan_job(**connection, all, observer);
     const std::chrono::duration<double> total = std::chrono::steady_clock::now() - started;
+    // The scales that answered, as the store's last contact with them.
+    if (auto job = store->begin_job("scan", env.command_line, env.origin, env.now())) {
+        StoreBatch contacts;
+        for (const auto& f : scan.found) contacts.contact(f.address);
+        for (const auto& g : scan.garbled) contacts.contact(g.address);
+        if (auto done = store->commit(contacts, *job, env.now()); !done) output.error(done.error());
+        if (auto done = store->end_job(*job, env.now(), "done", {}); !done)
+            output.error(done.error());
+    } else {
+        output.error(job.error());
+    }
 
     int status = ktnet_status::success;
     std::string ended;  // why the scan ended early
