@@ -102,9 +102,9 @@ void BM_backup_scales(benchmark::State& state) {
         std::ostringstream out, err;
         RunOutput output(out, err, "ktnet backup");
         const auto t0 = std::chrono::steady_clock::now();
-        const int status =
-            run_backup({shop.scales(n), "1-" + std::to_string(records_per_scale), dir / "", {}},
-                       shop.env, output);
+        BackupOptions options{shop.scales(n), "1-" + std::to_string(records_per_scale), dir / ""};
+        options.device.store = dir / "shop.db";
+        const int status = run_backup(options, shop.env, output);
         spent += std::chrono::steady_clock::now() - t0;
         if (status != 0) state.SkipWithError(err.str().c_str());
     }
@@ -128,6 +128,7 @@ void BM_load_scales(benchmark::State& state) {
         options.yes = true;
         options.verify = verify;
         options.log = dir / "log.jsonl";
+        options.device.store = dir / "shop.db";
         std::ostringstream out, err;
         RunOutput output(out, err, "ktnet load");
         const std::size_t before = shop.controller.exchanges();
@@ -164,7 +165,9 @@ void BM_compare_10000(benchmark::State& state) {
     for (auto _ : state) {
         std::ostringstream out, err;
         RunOutput output(out, err, "ktnet compare");
-        if (run_compare({{dir / "a.txt", dir / "b.txt"}, "", {}}, env, output) != 1)
+        CompareOptions options{{dir / "a.txt", dir / "b.txt"}};
+        options.device.store = dir / "shop.db";
+        if (run_compare(options, env, output) != 1)
             state.SkipWithError("compare did not find the files different");
     }
 }

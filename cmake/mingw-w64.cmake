@@ -4,8 +4,10 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${KTNET_MINGW_PROCESSOR})
 
-set(CMAKE_C_COMPILER ${KTNET_MINGW_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${KTNET_MINGW_TRIPLE}-g++)
+# The POSIX thread model: std::thread and std::mutex, which the shop's web page server needs;
+# winpthread goes into the .exe with the rest (below).
+set(CMAKE_C_COMPILER ${KTNET_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KTNET_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${KTNET_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${KTNET_MINGW_TRIPLE})

@@ -24,9 +24,16 @@ std::string json_time(const std::optional<TimePoint>& t) {
 }
 
 // The scales asked for: a list, or every scale of the shop file.
-Result<std::vector<ScaleAddress>, std::string> scales_asked(const std::string& text,
+// The words of the command line as one list of scales.
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : ",") + w;
+    return text;
+}
+
+Result<std::vector<ScaleAddress>, std::string> scales_asked(const std::vector<std::string>& words,
                                                             const Shop& shop) {
-    if (!text.empty()) return select_scales(text, shop);
+    if (!words.empty()) return select_scales(joined(words), shop);
     std::vector<ScaleAddress> all;
     for (const ShopScale& s : shop.scales) all.push_back(s.address);
     if (all.empty())
@@ -140,7 +147,7 @@ int run_history(const HistoryOptions& options, ShopEnvironment&, RunOutput& outp
     if (!shop) return ktnet_status::trouble;
     HistoryFilter filter;
     if (!options.scales.empty()) {
-        auto scales = select_scales(options.scales, *shop);
+        auto scales = select_scales(joined(options.scales), *shop);
         if (!scales) return output.fail(scales.error());
         filter.scales = std::move(*scales);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "command.hpp"
 #include "device_options.hpp"
@@ -10,7 +11,7 @@
 namespace ktnet {
 
 struct StatusOptions {
-    std::string scales{};  // empty: every scale of the shop file
+    std::vector<std::string> scales{};  // none: every scale of the shop file
     DeviceOptions device{};
 };
 
@@ -20,7 +21,7 @@ struct StatusOptions {
 int run_status(const StatusOptions& options, ShopEnvironment& env, RunOutput& output);
 
 struct HistoryOptions {
-    std::string scales{};  // empty: every scale
+    std::vector<std::string> scales{};  // none: every scale
     std::string plu{};
     std::string since{};  // YYYY-MM-DD
     DeviceOptions device{};

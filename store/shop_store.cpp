@@ -281,6 +281,7 @@ StoreStatus ShopStore::end_job(JobId job, TimePoint when, const std::string& res
             return failed<Done>("cannot write the store", done.error());
     }
     if (auto done = t->commit(); !done) return failed<Done>("cannot write the store", done.error());
+    ++commits_;
     return Done{};
 }
 
@@ -357,6 +358,7 @@ StoreStatus ShopStore::commit(const StoreBatch& batch, JobId job, TimePoint when
         body_ids_.clear();  // what the rolled-back transaction added is gone
         return fail(done.error());
     }
+    ++commits_;
     return Done{};
 }
 
@@ -431,6 +433,7 @@ Result<std::int64_t, std::string> ShopStore::add_snapshot(
         body_ids_.clear();
         return fail(done.error());
     }
+    ++commits_;
     return id;
 }
 

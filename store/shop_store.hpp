@@ -143,6 +143,8 @@ public:
     [[nodiscard]] static Result<ShopStore, std::string> open(const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }
+    // Transactions committed through this object: what a run costs the disk.
+    std::size_t commits() const { return commits_; }
 
     [[nodiscard]] Result<JobId, std::string> begin_job(const std::string& kind,
                                                        const std::string& arguments,
@@ -186,6 +188,7 @@ private:
     sql::Database db_;
     std::filesystem::path path_;
     std::map<StoredRecord, std::int64_t> body_ids_;  // bodies seen in this run
+    std::size_t commits_ = 0;
 };
 
 }  // namespace ktnet
