@@ -33,13 +33,34 @@ std::string_view trimmed(std::string_view text, std::string_view blanks) {
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+namespace {
+char lower(char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+}  // namespace
+
 bool same_word(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
         if (lower(a[i]) != lower(b[i])) return false;
-    }
     return true;
+}
+
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = lower(c);
+    return out;
+}
+
+std::size_t letter_beyond_ascii(std::string_view text, std::size_t i) {
+    const std::size_t length = utf8_sequence_length(text, i);
+    if (length < 2) return 0;
+    const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(text[i + k]) & 0xFFu; };
+    std::uint32_t c = length == 2 ? b(0) & 0x1F : length == 3 ? b(0) & 0x0F : b(0) & 0x07;
+    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (b(k) & 0x3F);
+    if (c < 0xC0 || c == 0xD7 || c == 0xF7) return 0;
+    if ((c >= 0x2000 && c <= 0x206F) || c == 0x3000 || c == 0xFEFF) return 0;
+    return length;
 }
 
 std::string hex_byte(std::uint8_t b) {

@@ -15,6 +15,8 @@ std::string_view trimmed(std::string_view text, std::string_view blanks = " \t\r
 
 // Equal but for the case of ASCII letters.
 bool same_word(std::string_view a, std::string_view b);
+// The text with its ASCII letters in lower case.
+std::string ascii_lower(std::string_view text);
 
 // A byte in hexadecimal: 0x42.
 std::string hex_byte(std::uint8_t b);
@@ -31,6 +33,11 @@ std::string join(std::initializer_list<std::string_view> pieces);
 // bytes the text holds of it.
 std::size_t utf8_sequence_length(std::string_view text, std::size_t i, bool cut_allowed = false);
 bool valid_utf8(std::string_view text);
+
+// The length of a letter of an alphabet beyond ASCII, well formed in UTF-8, at text[i]: anything
+// from U+00C0 on but the signs, spaces and marks that are no letters (x and / signs, general
+// punctuation, the ideographic space, the byte order mark); 0 when there is none.
+std::size_t letter_beyond_ascii(std::string_view text, std::size_t i);
 
 // UTF-8 text kept as it is; every control byte (an escape sequence would act on the terminal),
 // every C1 control and every byte that is no part of valid UTF-8 shown as \xHH.

@@ -1,6 +1,7 @@
 // The shop's store: what it costs a job per record and in commits, what --changed sends and how
 // long its plan takes, how large a snapshot is, and how long status and history take over a year
-// of nightly backups. Jobs run in-process against the simulated controller.
+// of nightly backups; what a weekly price list costs to merge and sends. Jobs run in-process
+// against the simulated controller.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "plu/plu_line.hpp"
 #include "shop/load_job.hpp"
 #include "shop/load_plan.hpp"
+#include "shop/price_list.hpp"
 #include "shop/store_journal.hpp"
 #include "sim/sim_port.hpp"
 #include "store/shop_store.hpp"
@@ -258,7 +260,7 @@ void BM_year_of_backups(benchmark::State& state) {
             const auto when = start + std::chrono::hours(24 * night);
             StoreBatch batch;
             for (int k = 0; k < 5; ++k) {
-                auto& r = records[1 + rng() % 1000];
+                auto& r = records[static_cast<std::uint32_t>(1 + rng() % 1000)];
                 r[12] ^= 0x01;
             }
             for (const auto& [plu, record] : records) batch.read(scale_number(s), record);
@@ -276,7 +278,9 @@ void BM_year_of_backups(benchmark::State& state) {
         status_seconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         t0 = std::chrono::steady_clock::now();
-        auto history = store->history({{scale_number(1)}});
+        HistoryFilter filter;
+        filter.scales = {scale_number(1)};
+        auto history = store->history(filter);
         history_seconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         changes = history ? history->size() : 0;
@@ -287,6 +291,83 @@ void BM_year_of_backups(benchmark::State& state) {
     state.counters["history_rows"] = static_cast<double>(changes);
 }
 BENCHMARK(BM_year_of_backups)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The weekly change: a price list of 500 rows (one price in five new) merged onto 8 scales that
+// the store knows 10000 records of, then loaded with --changed --verify: the merge's time for
+// all 8, and the exchanges next to the records that differ × 2.
+void BM_price_list(benchmark::State& state) {
+    const Folder dir("ktnet-bench-price-list");
+    constexpr std::uint32_t n = 10000, rows = 500;
+    constexpr unsigned scales = 8;
+    std::mt19937 rng(7);
+    std::map<std::uint32_t, StoredRecord> held;
+    for (std::uint32_t plu = 1; plu <= n; ++plu) held[plu] = random_record(rng, plu);
+    auto store = ShopStore::open(dir / "shop.db");
+    if (!store) {
+        state.SkipWithError(store.error().c_str());
+        return;
+    }
+    const JobId backup =
+        store->begin_job("backup", "backup all", "bench", std::chrono::system_clock::now()).value();
+    sim::SimulatedController controller;
+    std::map<ScaleAddress, KnownState> known;
+    std::vector<ScaleAddress> targets;
+    for (unsigned s = 1; s <= scales; ++s) {
+        auto& memory = controller.add_scale(scale_number(s)).records;
+        StoreBatch batch;
+        for (const auto& [plu, record] : held) {
+            std::copy(record.begin(), record.end(), memory[plu].begin());
+            batch.read(scale_number(s), record);
+        }
+        if (!store->commit(batch, backup, std::chrono::system_clock::now()))
+            state.SkipWithError("the store cannot be written");
+        targets.push_back(scale_number(s));
+        known.emplace(scale_number(s), store->known(scale_number(s)).value());
+    }
+    // The price is c41_46, BCD after the name: as held, or one cent more for every fifth row.
+    constexpr std::size_t price = name_frame_byte + name_length - payload_index;
+    std::string list = "plu;price\r\n";
+    std::size_t differ = 0;
+    for (std::uint32_t plu = 1; plu <= rows; ++plu) {
+        const StoredRecord& r = held[plu];
+        std::uint32_t cents = 0;
+        for (std::size_t i = 0; i < 3; ++i)
+            cents = cents * 100 + (r[price + i] >> 4) * 10 + (r[price + i] & 15);
+        if (plu % 5 == 0) {
+            cents = (cents + 1) % 1000000;
+            ++differ;
+        }
+        list += std::to_string(plu) + ";" + std::to_string(cents / 100) + "," +
+                std::to_string(cents % 100 / 10) + std::to_string(cents % 10) + "\r\n";
+    }
+    std::ofstream(dir / "prices.csv", std::ios::binary) << list;
+    const auto code_page = CodePage::open("1250");
+    const auto names = FieldNames::parse("price = c41_46, 2 decimals\n");
+    if (!code_page || !names) {
+        state.SkipWithError("no code page or field names");
+        return;
+    }
+    double merge_seconds = 0;
+    LoadRun run;
+    for (auto _ : state) {
+        PriceListRequest request{(dir / "prices.csv").string(), targets, known, true, std::nullopt,
+                                 {{}, *code_page, *names}};
+        const auto t0 = std::chrono::steady_clock::now();
+        auto plan = plan_price_list(request);
+        merge_seconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (!plan) {
+            state.SkipWithError(plan.error().messages.empty() ? "no plan"
+                                                              : plan.error().messages[0].c_str());
+            return;
+        }
+        run = run_load(controller, &*store, plan->plan, true, dir / "log.jsonl");
+    }
+    state.counters["merge_ms"] = 1e3 * merge_seconds / static_cast<double>(state.iterations());
+    state.counters["exchanges"] = static_cast<double>(run.exchanges);
+    state.counters["differ_times_2"] = static_cast<double>(scales * differ * 2);
+}
+BENCHMARK(BM_price_list)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

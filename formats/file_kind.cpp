@@ -1,10 +1,11 @@
 #include "formats/file_kind.hpp"
 
+#include "base/text.hpp"
+
 namespace ktnet {
 
 std::optional<std::string> what_it_looks_like(std::string_view first) {
-    std::string lower(first.substr(0, 200));
-    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    std::string lower = ascii_lower(first.substr(0, 200));
     if (lower.starts_with("\xef\xbb\xbf")) lower.erase(0, 3);
     if (lower.starts_with("{")) {
         return "this is a load's log (JSON lines), not a PLU file: to go on with that load, give "

@@ -4,14 +4,14 @@
 
 #include <algorithm>
 
+#include "formats/field_names.hpp"
 #include "formats/name_text.hpp"
-#include "formats/plu_csv.hpp"
 #include "plu/plu_line.hpp"
 
 namespace ktnet {
 
-const std::string& field_name(std::size_t field) {
-    return csv_column_names().at(field);
+std::string field_name(std::size_t field) {
+    return column_name(field);
 }
 
 FormattedLine line_of(const RecordFrame& record) {

@@ -16,7 +16,7 @@
 namespace ktnet {
 
 // The field's name: its index in plu_fields.
-const std::string& field_name(std::size_t field);
+std::string field_name(std::size_t field);
 
 // The field's columns as the reader writes them for this record, or as a line holds them.
 std::string field_text(const RecordFrame& record, std::size_t field);

@@ -1,7 +1,8 @@
 // Any CSV text through ktnet import: it either refuses, with a message for each problem and no
 // output file, or writes a PLU file every line of which passes the number-column rule and
 // parses, as ldk needs, and which export and import again give back byte for byte.
-// Input: byte 0 chooses the separator and --fill-zero, the rest is the CSV file.
+// Input: byte 0 chooses the separator and whether the rows merge onto a base file of PLUs 1 to
+// 3, the rest is the CSV file.
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -19,11 +20,11 @@ using namespace ktnet;
 namespace {
 
 int import(const std::filesystem::path& in, const std::filesystem::path& out, char separator,
-           bool fill_zero, std::string& err) {
+           const std::string& onto, std::string& err) {
     std::ostringstream out_stream, err_stream;
-    ImportOptions options{.input = in.string(), .output = out.string(), .scale = "3T4"};
-    options.fill_zero = fill_zero;
-    options.separator = std::string(1, separator);
+    ImportOptions options{
+        .input = in.string(), .output = out.string(), .onto = onto, .scale = "3T4"};
+    options.csv.separator = std::string(1, separator);
     ShopEnvironment env;
     RunOutput output(out_stream, err_stream, "ktnet import");
     const int status = run_import(options, env, output);
@@ -36,14 +37,29 @@ int import(const std::filesystem::path& in, const std::filesystem::path& out, ch
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return -1;
     const char separator = ";,\t|"[data[0] % 4];
-    const bool fill_zero = (data[0] & 0x80) != 0;
+    std::string onto;
+    if ((data[0] & 0x80) != 0) {
+        const auto base = fuzzing::scratch() / "base.txt";
+        if (!std::filesystem::exists(base)) {
+            std::vector<FormattedLine> lines;
+            for (std::uint32_t plu = 1; plu <= 3; ++plu) {
+                RecordFrame record{};
+                record[record_plu_index] = static_cast<std::uint8_t>(plu);
+                for (std::size_t i = 0; i < name_length; ++i) record[name_frame_byte + i] = 'A';
+                record[45] = 0x12;
+                lines.push_back(format_line(*ScaleAddress::make(3, 'T', 4), record));
+            }
+            if (!write_plu_file(base.string(), lines)) std::abort();
+        }
+        onto = base.string();
+    }
     const auto csv = fuzzing::scratch() / "in.csv";
     const auto plu = fuzzing::scratch() / "out.txt";
     std::filesystem::remove(plu);
     fuzzing::write_file(csv, data + 1, size - 1);
 
     std::string err;
-    const int status = import(csv, plu, separator, fill_zero, err);
+    const int status = import(csv, plu, separator, onto, err);
     if (status == 1) {
         // Refused: a message for each problem, and nothing written.
         if (err.find("in.csv: row ") == std::string::npos) std::abort();
@@ -70,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ShopEnvironment env;
     RunOutput output(out_stream, err_stream, "ktnet export");
     if (run_export(options, env, output) != 0) std::abort();
-    if (import(again, back, separator, false, err) != 0) std::abort();
+    if (import(again, back, separator, "", err) != 0) std::abort();
     if (fuzzing::file_bytes(back) != fuzzing::file_bytes(plu)) std::abort();
     return 0;
 }

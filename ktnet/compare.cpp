@@ -15,12 +15,20 @@ namespace ktnet {
 
 namespace {
 
-nlohmann::json json_of(const std::vector<PluDifference>& list) {
+// A field as the shop names it: "price (c41_46)"; "name", "byte36" and unnamed fields as they are.
+std::string shown_field(const std::string& field, const FieldNames& names) {
+    const auto k = names.find(field);
+    return k && names.named(*k) ? names.shown(*k) : field;
+}
+
+nlohmann::json json_of(const std::vector<PluDifference>& list, const FieldNames& names) {
     nlohmann::json out = nlohmann::json::array();
     for (const PluDifference& d : list) {
         nlohmann::json fields = nlohmann::json::array();
         for (const FieldDifference& f : d.fields) {
             nlohmann::json j = {{"field", f.field}, {"a", f.a}, {"b", f.b}};
+            if (const auto k = names.find(f.field); k && names.named(*k))
+                j["name"] = names.name(*k);
             if (!f.reason.empty()) j["reason"] = f.reason;
             fields.push_back(j);
         }
@@ -38,7 +46,7 @@ std::string plu_list(const std::vector<std::uint32_t>& plus) {
 }
 
 void print_pair(std::ostream& out, const CompareSource& a, const CompareSource& b,
-                const PairComparison& c) {
+                const PairComparison& c, const FieldNames& names) {
     const std::string la = printable(a.label), lb = printable(b.label);
     std::string summary;
     if (c.equal()) {
@@ -56,9 +64,10 @@ void print_pair(std::ostream& out, const CompareSource& a, const CompareSource& 
     for (const PluDifference& d : c.differing) {
         fmt::format_to(std::back_inserter(text), "  PLU {}:", d.plu);
         for (const FieldDifference& f : d.fields) {
-            fmt::format_to(std::back_inserter(text), " {} {} | {}{};", f.field, printable(f.a),
+            const std::string field = shown_field(f.field, names);
+            fmt::format_to(std::back_inserter(text), " {} {} | {}{};", field, printable(f.a),
                            printable(f.b), f.reason.empty() ? "" : " (see below)");
-            if (!f.reason.empty()) reasons[f.field] = f.reason;
+            if (!f.reason.empty()) reasons[field] = f.reason;
         }
         text.push_back('\n');
     }
@@ -82,6 +91,8 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& 
     apply(options.device.output, output);
     const auto shop = shop_of(options.device, output);
     if (!shop) return ktnet_status::trouble;
+    const auto fields = fields_of(options.device, *shop, output);
+    if (!fields) return ktnet_status::trouble;
     std::optional<NumberSet> chosen;
     if (!options.plu.empty()) {
         auto plus = parse_number_set(options.plu, 0, highest_request_plu);
@@ -150,11 +161,11 @@ int run_compare(const CompareOptions& options, ShopEnvironment& env, RunOutput& 
                              {"b", sources[i]->label},
                              {"equal", c.equal()},
                              {"compared", c.compared},
-                             {"differ", json_of(c.differing)},
+                             {"differ", json_of(c.differing, fields->names)},
                              {"only_in_a", c.only_in_a},
                              {"only_in_b", c.only_in_b}});
         } else {
-            print_pair(output.out(), *sources[0], *sources[i], c);
+            print_pair(output.out(), *sources[0], *sources[i], c, fields->names);
         }
     }
     if (output.json()) output.document({{"pairs", pairs}, {"status", status}});
@@ -165,9 +176,9 @@ void add_compare(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     auto options = std::make_shared<CompareOptions>();
     CLI::App* sub = app.add_subcommand(
         "compare",
-        "Compare PLU files and scales by PLU number, field by field (fields named by their line "
-        "columns; columns 0-8, the address, are left out). The first is compared with each of "
-        "the others. Every byte counts.");
+        "Compare PLU files and scales by PLU number, field by field (fields named as the shop's "
+        "fields file names them, with their line columns; columns 0-8, the address, are left "
+        "out). The first is compared with each of the others. Every byte counts.");
     sub->add_option("SOURCES", options->sources,
                     "PLU files, or scales (1S1, a name from the shop file, 1S1,2T3, 1S1-9, all; "
                     "./1S1 is a file)")
@@ -176,6 +187,7 @@ void add_compare(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     sub->add_option("--plu", options->plu,
                     "compare these PLUs only: 1-50,77 (default: the PLUs the files hold; 1-10000 "
                     "for scales alone)");
+    add_fields_option(*sub, options->device);
     add_device_options(*sub, options->device, true);
     sub->footer(
         "A file is compared with a scale as the file's text with the scale's record as the "

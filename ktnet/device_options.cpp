@@ -16,21 +16,31 @@ void add_output_options(CLI::App& sub, OutputOptions& options, bool json) {
     sub.add_flag("-q,--quiet", options.quiet, "say nothing but errors and the final summary");
 }
 
-void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
+void add_shop_options(CLI::App& sub, DeviceOptions& options) {
     sub.add_option("--shop", options.shop,
                    "the shop file naming the scales (default: $KTNET_SHOP, else "
                    "~/.config/ktnet/shop, else /etc/ktnet/shop; %APPDATA%\\ktnet\\shop.txt, then "
                    "%PROGRAMDATA%\\ktnet\\shop.txt on Windows)");
+    sub.add_option("--store", options.store,
+                   "the shop's store of what each scale holds (default: $KTNET_STORE, else "
+                   "~/.local/state/ktnet/shop.db; /var/lib/ktnet/shop.db with the machine's shop "
+                   "file; %LOCALAPPDATA%\\ktnet\\shop.db on Windows)");
+}
+
+void add_fields_option(CLI::App& sub, DeviceOptions& options) {
+    sub.add_option("--fields", options.fields,
+                   "the shop's names of the setting fields (default: $KTNET_FIELDS, else the "
+                   "file fields beside the shop file, fields.txt on Windows)");
+}
+
+void add_device_options(CLI::App& sub, DeviceOptions& options, bool json) {
+    add_shop_options(sub, options);
     sub.add_option("--timeout", options.timeout_ms, "how long one answer may take, in milliseconds")
         ->capture_default_str()
         ->check(CLI::Range(100u, 600'000u));
     sub.add_flag("--wait{forever}", options.wait,
                  "--wait or --wait=SECONDS: wait for a controller another run holds, instead of "
                  "ending with status 5");
-    sub.add_option("--store", options.store,
-                   "the shop's store of what each scale holds (default: $KTNET_STORE, else "
-                   "~/.local/state/ktnet/shop.db; /var/lib/ktnet/shop.db with the machine's shop "
-                   "file; %LOCALAPPDATA%\\ktnet\\shop.db on Windows)");
     add_output_options(sub, options.output, json);
 }
 
@@ -46,6 +56,16 @@ std::optional<Shop> shop_of(const DeviceOptions& options, RunOutput& output) {
         return std::nullopt;
     }
     return std::move(*shop);
+}
+
+std::optional<ShopFields> fields_of(const DeviceOptions& options, const Shop& shop,
+                                    RunOutput& output) {
+    auto fields = load_fields(options.fields, shop);
+    if (!fields) {
+        output.error(fields.error());
+        return std::nullopt;
+    }
+    return std::move(*fields);
 }
 
 Result<ShopStore, int> open_store(const DeviceOptions& options, const Shop& shop,

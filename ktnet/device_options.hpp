@@ -8,6 +8,7 @@
 #include "base/result.hpp"
 #include "run_output.hpp"
 #include "shop/connection.hpp"
+#include "shop/fields_file.hpp"
 #include "shop/shop_file.hpp"
 #include "store/shop_store.hpp"
 
@@ -29,12 +30,17 @@ struct DeviceOptions {
     // --wait[=SECONDS]: wait for a controller another run holds; empty when not given,
     // "forever" when given without a number.
     std::string wait{};
-    std::string store{};  // --store FILE; empty: $KTNET_STORE or the default place
+    std::string store{};   // --store FILE; empty: $KTNET_STORE or the default place
+    std::string fields{};  // --fields FILE; empty: the default places
 };
 
 // --json (when the subcommand has a document to give) and --quiet.
 void add_output_options(CLI::App& sub, OutputOptions& options, bool json);
-// --shop, --timeout, --wait, and the output options.
+// --shop and --store, for a subcommand that needs no controller.
+void add_shop_options(CLI::App& sub, DeviceOptions& options);
+// --fields.
+void add_fields_option(CLI::App& sub, DeviceOptions& options);
+// --shop, --store, --timeout, --wait, and the output options.
 void add_device_options(CLI::App& sub, DeviceOptions& options, bool json);
 
 // The run's output set up as the options say.
@@ -42,6 +48,10 @@ void apply(const OutputOptions& options, RunOutput& output);
 
 // The shop of --shop FILE or of the default places; the error is said on output.
 [[nodiscard]] std::optional<Shop> shop_of(const DeviceOptions& options, RunOutput& output);
+
+// The shop's names of the setting fields; the error is said on output.
+[[nodiscard]] std::optional<ShopFields> fields_of(const DeviceOptions& options, const Shop& shop,
+                                                  RunOutput& output);
 
 // The shop's store for this run: --store, $KTNET_STORE, or the place beside the shop file; the
 // reason said on output and the exit status otherwise.

@@ -52,8 +52,8 @@ private:
 // One source into one place: first every line checked, then written, so that nothing is
 // written of a source with a line that cannot be exported, and a file's size never matters.
 int export_source(LineSource& source, const std::string& shown, const std::string& target,
-                  const TextSettings& settings, RunOutput& output) {
-    PluCsvExport csv(settings.code_page, settings.separator);
+                  const TextSettings& settings, const FieldNames& names, RunOutput& output) {
+    PluCsvExport csv(settings.code_page, settings.separator, names);
     std::string rows;
     std::size_t refused = 0;
     const auto checked = source.each([&](std::size_t n, std::string_view line) {
@@ -116,8 +116,8 @@ int export_source(LineSource& source, const std::string& shown, const std::strin
 }
 
 int export_scales(const ExportOptions& options, const std::vector<ScaleAddress>& scales,
-                  const Shop& shop, const TextSettings& settings, ShopEnvironment& env,
-                  RunOutput& output) {
+                  const Shop& shop, const TextSettings& settings, const FieldNames& names,
+                  ShopEnvironment& env, RunOutput& output) {
     const auto plus = parse_number_set(options.plu, 0, highest_request_plu);
     if (!plus) {
         output.error("--plu: " + plus.error());
@@ -157,7 +157,8 @@ int export_scales(const ExportOptions& options, const std::vector<ScaleAddress>&
         LineSource source(std::move(lines));
         const std::string target =
             scales.size() > 1 ? (*folder / (scale.text() + ".csv")).string() : options.output;
-        if (const int status = export_source(source, label, target, settings, output); status != 0)
+        if (const int status = export_source(source, label, target, settings, names, output);
+            status != 0)
             return status;
     }
     return ktnet_status::success;
@@ -171,8 +172,10 @@ int run_export(const ExportOptions& options, ShopEnvironment& env, RunOutput& ou
     if (!settings) return ktnet_status::trouble;
     const auto shop = shop_of(options.device, output);
     if (!shop) return ktnet_status::trouble;
+    const auto fields = fields_of(options.device, *shop, output);
+    if (!fields) return ktnet_status::trouble;
     if (const auto scales = scales_of_source(options.source, *shop))
-        return export_scales(options, *scales, *shop, *settings, env, output);
+        return export_scales(options, *scales, *shop, *settings, fields->names, env, output);
     if (!options.output.empty() && same_file(options.output, options.source)) {
         output.error(fmt::format("-o {} is the file exported: name another", options.output));
         return ktnet_status::trouble;
@@ -183,7 +186,7 @@ int run_export(const ExportOptions& options, ShopEnvironment& env, RunOutput& ou
         return ktnet_status::trouble;
     }
     LineSource source(std::move(*opened));
-    return export_source(source, options.source, options.output, *settings, output);
+    return export_source(source, options.source, options.output, *settings, fields->names, output);
 }
 
 void add_export(CLI::App& app, Command& chosen, ShopEnvironment& env) {
@@ -191,8 +194,9 @@ void add_export(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     CLI::App* sub = app.add_subcommand(
         "export",
         "Write a PLU file or scales as CSV, one row per record: columns plu, name, then one per "
-        "setting field named after its line columns (c41_46 ...). Names are converted from the "
-        "scales' code page to UTF-8.");
+        "setting field, under the name the shop's fields file gives it, else after its line "
+        "columns (c41_46 ...), with the decimals the fields file gives. Names are converted "
+        "from the scales' code page to UTF-8.");
     sub->add_option("SOURCE", options->source,
                     "a PLU file, or scales (1S1, a name in the shop file, 1S1,2T3, 1S1-9, all; "
                     "./1S1 is a file)")
@@ -203,6 +207,7 @@ void add_export(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     sub->add_option("-o,--output", options->output,
                     "the CSV file (default: standard output); a folder for several scales");
     add_code_page_options(*sub, options->code_page, options->separator);
+    add_fields_option(*sub, options->device);
     add_device_options(*sub, options->device, false);
     sub->footer(
         "Exit status: 0 written, 1 lines that cannot be exported (nothing written), 2 a bad "

@@ -1,5 +1,6 @@
-// ktnet import IN.csv -o FILE.txt [--scale ADDRESS] [--fill-zero] [--codepage CP] [--sep C]:
-// CSV rows (the layout is in plu_csv.hpp) back into a PLU file in the reader's exact format.
+// ktnet import IN.csv -o FILE.txt [--onto BASE] [--scale ADDRESS] [--codepage CP]
+// [--csv-codepage CP] [--sep C] [--fields FILE]: CSV rows (the layout is in plu_csv.hpp), merged
+// onto a base when they give only some fields, into a PLU file in the reader's exact format.
 #pragma once
 
 #include <iosfwd>
@@ -7,17 +8,17 @@
 
 #include "command.hpp"
 #include "device_options.hpp"
+#include "options_common.hpp"
 
 namespace ktnet {
 
 struct ImportOptions {
     std::string input{};
     std::string output{};
-    std::string scale = "1S1";  // columns 0 to 8 of every line
-    bool fill_zero = false;
-    std::string code_page = "1250";
-    std::string separator = ";";
-    OutputOptions said{};  // --quiet
+    std::string onto{};   // a PLU file or a scale; empty: the CSV gives every field
+    std::string scale{};  // columns 0 to 8 of every line; empty: onto's scale, else 1S1
+    CsvInputOptions csv{};
+    DeviceOptions device{};  // --shop, --store, --fields, --quiet
 };
 
 // Reads the CSV as it comes and writes the lines under a temporary name, renamed into place only

@@ -14,21 +14,31 @@
 #include "cli/replaced_file.hpp"
 #include "formats/plu_files.hpp"
 #include "sending.hpp"
+#include "shop/price_list.hpp"
 #include "shop/shop_file.hpp"
 
 namespace ktnet {
 
 namespace {
 
-// The command that goes on with the job from this run's log.
-std::string resume_command(const LoadOptions& o, const std::string& log) {
+// The command that goes on with the job: from this run's log, or for a price list, the list
+// again with --changed, which leaves out what the store knows reached the scale.
+std::string resume_command(const LoadOptions& o, const std::string& log, bool price_list) {
     std::string text = fmt::format("ktnet load {} --to {}", shell_word(o.file), shell_word(o.to));
     if (!o.lines.empty()) text += " --lines " + shell_word(o.lines);
     if (!o.plu.empty()) text += " --plu " + shell_word(o.plu);
     if (o.verify) text += " --verify";
-    if (o.changed) text += " --changed";
+    if (o.changed || price_list) text += " --changed";
     if (o.yes) text += " --yes";
     if (!o.device.shop.empty()) text += " --shop " + shell_word(o.device.shop);
+    if (!o.device.store.empty()) text += " --store " + shell_word(o.device.store);
+    if (!o.device.fields.empty()) text += " --fields " + shell_word(o.device.fields);
+    if (price_list) {
+        if (!o.csv.csv_code_page.empty())
+            text += " --csv-codepage " + shell_word(o.csv.csv_code_page);
+        if (!o.csv.separator.empty()) text += " --sep " + shell_word(o.csv.separator);
+        return text;
+    }
     return text + " --resume " + shell_word(log);
 }
 
@@ -45,6 +55,13 @@ std::string basis_text(const ScalePlan& p) {
         text += fmt::format("{} the load of {}", p.basis_backup ? " and" : " after",
                             when(*p.basis_change));
     return text;
+}
+
+void say_refusal(const PlanRefusal& refusal, RunOutput& output) {
+    for (const std::string& m : refusal.messages) output.error(m);
+    if (refusal.more > 0) output.error(fmt::format("and {} more", refusal.more));
+    if (!refusal.hint.empty()) output.error(refusal.hint);
+    if (!refusal.summary.empty()) output.error(refusal.summary);
 }
 
 // The request the options make, or why they make none.
@@ -132,6 +149,69 @@ void print_plan(const LoadOptions& options, const LoadPlan& plan, const Shop& sh
     }
 }
 
+// What a price list's load will do: how the list was read, then per scale what it touches.
+void print_price_list_plan(const LoadOptions& options, const PriceListPlan& p, const Shop& shop,
+                           RunOutput& output) {
+    const std::size_t to_send = p.plan.to_send();
+    output.note(fmt::format("{} record{} of {} to {} scale{} ({}){}", to_send,
+                            to_send == 1 ? "" : "s", options.file, p.plan.scales.size(),
+                            p.plan.scales.size() == 1 ? "" : "s", scale_names(p.plan, shop),
+                            options.verify ? ", each read back" : ""));
+    for (const ScalePlan& s : p.plan.scales) {
+        const std::size_t touched = p.touched.at(s.scale), differ = p.differ.at(s.scale);
+        output.note(
+            fmt::format("{}: the list touches {} article{}, {} differ{} from {}; sending {}",
+                        s.scale.text(), touched, touched == 1 ? "" : "s", differ,
+                        differ == 1 ? "s" : "", basis_text(s), s.send.size()));
+        if (s.byte36_unknown > 0) {
+            output.note(
+                fmt::format("{}: the store does not know byte 36 of {} of them: they get "
+                            "0, as ldk stores it",
+                            s.scale.text(), s.byte36_unknown));
+        }
+    }
+}
+
+// The plan of a price list: each target's records, the list merged onto what the store knows
+// it holds; the exit status after the reason was said.
+Result<LoadPlan, int> plan_of_price_list(const LoadOptions& options, const Shop& shop,
+                                         LoadRequest& request, ShopEnvironment& env,
+                                         RunOutput& output) {
+    if (!options.resume.empty()) {
+        return unexpected(output.fail(
+            "--resume goes on from the log of a PLU file's load; a price list goes on when it is "
+            "loaded again with --changed, which leaves out what reached the scales"));
+    }
+    if (request.lines)
+        return unexpected(
+            output.fail("--lines counts the lines of a PLU file: choose a price "
+                        "list's articles with --plu"));
+    const auto csv = csv_input(options.csv, output);
+    if (!csv) return unexpected(ktnet_status::trouble);
+    const auto fields = fields_of(options.device, shop, output);
+    if (!fields) return unexpected(ktnet_status::trouble);
+    PriceListRequest price_request{
+        options.file,
+        request.targets,
+        std::move(request.known),
+        options.changed,
+        request.plus,
+        {csv->choice(), csv->names, fields->names},
+        [&env] { return env.context.stop_signal() == 0; },
+        [&](const CsvFileFacts& facts) {
+            output.note(fmt::format("{}: {}", options.file, describe(facts)));
+        }};
+    auto planned = plan_price_list(price_request);
+    if (const int signal = env.context.stop_signal())
+        return unexpected(exit_status::stopped_by(signal));
+    if (!planned) {
+        say_refusal(planned.error(), output);
+        return unexpected(planned.error().status);
+    }
+    print_price_list_plan(options, *planned, shop, output);
+    return std::move(planned->plan);
+}
+
 }  // namespace
 
 int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output) {
@@ -148,17 +228,21 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output
         request->known.emplace(target, std::move(*known));
     }
 
-    auto planned = plan_load(*request);
-    if (!planned) {
-        for (const std::string& m : planned.error().messages) output.error(m);
-        if (planned.error().more > 0)
-            output.error(fmt::format("and {} more", planned.error().more));
-        if (!planned.error().hint.empty()) output.error(planned.error().hint);
-        if (!planned.error().summary.empty()) output.error(planned.error().summary);
-        return planned.error().status;
+    const bool price_list = is_price_list(options.file);
+    LoadPlan plan;
+    if (price_list) {
+        auto planned = plan_of_price_list(options, *shop, *request, env, output);
+        if (!planned) return planned.error();
+        plan = std::move(*planned);
+    } else {
+        auto planned = plan_load(*request);
+        if (!planned) {
+            say_refusal(planned.error(), output);
+            return planned.error().status;
+        }
+        plan = std::move(*planned);
+        print_plan(options, plan, *shop, output);
     }
-    const LoadPlan& plan = *planned;
-    print_plan(options, plan, *shop, output);
     if (options.dry_run) {
         output.note("nothing sent: --dry-run");
         return ktnet_status::success;
@@ -200,7 +284,7 @@ int run_load(const LoadOptions& options, ShopEnvironment& env, RunOutput& output
         {plan, options.verify, "load", ChangeCause::load, options.log, "ktnet-load", header}, env,
         *shop, *store, *connection, output);
     if (!sent) return sent.error();
-    print_sent(*sent, *shop, output, resume_command(options, sent->log_path));
+    print_sent(*sent, *shop, output, resume_command(options, sent->log_path, price_list));
     return sent->status;
 }
 
@@ -212,7 +296,10 @@ void add_load(CLI::App& app, Command& chosen, ShopEnvironment& env) {
         "first with the rules of ktnet check, and nothing is sent if it has a problem. Each "
         "record sent gets a line in the run's log (JSON lines: time, scale, line, plu, name, "
         "result, attempts, digest).");
-    sub->add_option("FILE", options->file, "the PLU file")->required();
+    sub->add_option("FILE", options->file,
+                    "the PLU file, or a price list: a CSV (its name ends in .csv, or its header "
+                    "starts with plu) merged onto what the store knows each scale holds")
+        ->required();
     sub->add_option("--to", options->to,
                     "scales: 1S1, a name from the shop file, 1S1,2T3, 1S1-9, or all")
         ->required();
@@ -232,6 +319,8 @@ void add_load(CLI::App& app, Command& chosen, ShopEnvironment& env) {
                     "done");
     sub->add_option("--log", options->log,
                     "the result log (default: ktnet-load-YYYYMMDD-HHMMSS.jsonl here)");
+    add_csv_input_options(*sub, options->csv);
+    add_fields_option(*sub, options->device);
     add_device_options(*sub, options->device, true);
     sub->footer(fmt::format(
         "A record the scale does not take is sent {} times in all; then the scale is failed and "

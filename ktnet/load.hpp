@@ -6,6 +6,7 @@
 
 #include "command.hpp"
 #include "device_options.hpp"
+#include "options_common.hpp"
 #include "shop/load_job.hpp"
 
 namespace ktnet {
@@ -22,6 +23,7 @@ struct LoadOptions {
     std::string resume{};  // a log of an earlier run
     std::string log{};     // empty: ktnet-load-YYYYMMDD-HHMMSS.jsonl
     DeviceOptions device{};
+    CsvInputOptions csv{};  // for a price list
 };
 
 // Reads and checks the whole file first with check's rules, and sends nothing when it has a

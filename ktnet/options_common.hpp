@@ -5,6 +5,7 @@
 #include <string>
 
 #include "formats/code_page.hpp"
+#include "formats/csv_file.hpp"
 #include "run_output.hpp"
 
 namespace CLI {
@@ -25,5 +26,24 @@ struct TextSettings {
 [[nodiscard]] std::optional<TextSettings> text_settings(const std::string& code_page,
                                                         const std::string& separator,
                                                         RunOutput& output);
+
+// How a CSV to read is encoded and separated: given, or found (csv_file.hpp).
+struct CsvInputOptions {
+    std::string code_page = "1250";  // the scales' code page of names
+    std::string csv_code_page{};     // empty: UTF-8 when the file is, else the scales'
+    std::string separator{};         // empty: found in the header
+};
+
+void add_csv_input_options(CLI::App& sub, CsvInputOptions& options);
+
+struct CsvInput {
+    CodePage names;
+    std::optional<CodePage> csv;  // a code page given for the CSV's text
+    bool utf8 = false;            // UTF-8 given
+    std::optional<char> separator;
+    CsvFileChoice choice() const;
+};
+
+[[nodiscard]] std::optional<CsvInput> csv_input(const CsvInputOptions& options, RunOutput& output);
 
 }  // namespace ktnet

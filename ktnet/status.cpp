@@ -47,7 +47,8 @@ struct FieldChange {
     std::string field, before, after;
 };
 
-std::vector<FieldChange> field_changes(const ChangeRow& c, const NameDisplay& names) {
+std::vector<FieldChange> field_changes(const ChangeRow& c, const NameDisplay& names,
+                                       const FieldNames& fields) {
     std::vector<FieldChange> list;
     const RecordFrame after = frame_of(*c.after);
     if (!c.before) {
@@ -58,9 +59,9 @@ std::vector<FieldChange> field_changes(const ChangeRow& c, const NameDisplay& na
     for (const std::size_t f : differing_fields(before, after)) {
         if (plu_fields[f].encoding == FieldEncoding::raw) {
             list.push_back(
-                {field_name(f), "\"" + names.of(before) + "\"", "\"" + names.of(after) + "\""});
+                {fields.shown(f), "\"" + names.of(before) + "\"", "\"" + names.of(after) + "\""});
         } else {
-            list.push_back({field_name(f), field_text(before, f), field_text(after, f)});
+            list.push_back({fields.shown(f), field_text(before, f), field_text(after, f)});
         }
     }
     if (before[unused_frame_byte] != after[unused_frame_byte]) {
@@ -169,6 +170,8 @@ int run_history(const HistoryOptions& options, ShopEnvironment&, RunOutput& outp
         if (t == -1) return output.fail("--since " + options.since + ": not a date YYYY-MM-DD");
         filter.since = std::chrono::system_clock::from_time_t(t);
     }
+    const auto shop_fields = fields_of(options.device, *shop, output);
+    if (!shop_fields) return ktnet_status::trouble;
     auto store = open_store(options.device, *shop, output);
     if (!store) return store.error();
     auto changes = store->history(filter);
@@ -178,7 +181,7 @@ int run_history(const HistoryOptions& options, ShopEnvironment&, RunOutput& outp
         nlohmann::json list = nlohmann::json::array();
         for (const ChangeRow& c : *changes) {
             nlohmann::json fields = nlohmann::json::array();
-            for (const FieldChange& f : field_changes(c, names))
+            for (const FieldChange& f : field_changes(c, names, shop_fields->names))
                 fields.push_back({{"field", f.field}, {"old", f.before}, {"new", f.after}});
             list.push_back({{"time", store_time(c.time)},
                             {"scale", c.scale.text()},
@@ -198,7 +201,7 @@ int run_history(const HistoryOptions& options, ShopEnvironment&, RunOutput& outp
                      {"new"},
                      {"cause"}});
     for (const ChangeRow& c : *changes) {
-        for (const FieldChange& f : field_changes(c, names)) {
+        for (const FieldChange& f : field_changes(c, names, shop_fields->names)) {
             table.add({when(c.time), c.scale.text(), std::to_string(c.plu), f.field, f.before,
                        f.after, cause_text(c)});
         }
@@ -233,6 +236,7 @@ void add_history(CLI::App& app, Command& chosen, ShopEnvironment& env) {
     sub->add_option("SCALES", options->scales, "scales (default: every scale)");
     sub->add_option("--plu", options->plu, "only these PLUs: 1-50,77");
     sub->add_option("--since", options->since, "only changes from this day on: YYYY-MM-DD");
+    add_fields_option(*sub, options->device);
     add_device_options(*sub, options->device, true);
     sub->callback([options, &chosen, &env] {
         chosen = [options, &env](RunOutput& output) { return run_history(*options, env, output); };

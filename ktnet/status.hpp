@@ -27,10 +27,10 @@ struct HistoryOptions {
     DeviceOptions device{};
 };
 
-// Every change the store saw, oldest first: time, scale, PLU, field (named by its columns), old
-// and new, and the cause (a load or restore with its job, or a backup that found a record other
-// than the one the store knew: a change made elsewhere, at the keypad say). Returns 0, or 2 when
-// the store cannot be read.
+// Every change the store saw, oldest first: time, scale, PLU, field (as the fields file names it,
+// with its columns), old and new, and the cause (a load or restore with its job, or a backup that
+// found a record other than the one the store knew: a change made elsewhere, at the keypad say).
+// Returns 0, or 2 when the store cannot be read.
 int run_history(const HistoryOptions& options, ShopEnvironment& env, RunOutput& output);
 
 void add_status(CLI::App& app, Command& chosen, ShopEnvironment& env);

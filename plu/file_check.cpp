@@ -5,6 +5,7 @@
 
 #include "base/limits.hpp"
 #include "line_check.hpp"
+#include "plu_line.hpp"
 
 namespace ktnet {
 
@@ -77,6 +78,8 @@ std::string_view kind_name(FindingKind kind) {
             return "duplicate_plu";
         case FindingKind::plu_out_of_range:
             return "plu_out_of_range";
+        case FindingKind::unnamed_article:
+            return "unnamed_article";
     }
     return "unknown";
 }
@@ -206,6 +209,14 @@ void PluFileChecker::check_record(std::string_view record, std::size_t line) {
                 join({"columns 118-119 hold \"", text, "\", which ldk sends as the byte ",
                       hex_byte(*stored), ": a copy read back from the scale shows \"", back,
                       "\" (only 00 to 09 survive)"}));
+        }
+    }
+    if (rules_.named_articles && !fault) {
+        RecordFrame r{};
+        if (parse_line_as_written(record, r) && blank_name(r) && !settings_zero(r)) {
+            add(line, name_column, FindingKind::unnamed_article,
+                "the name is blank, and the settings are not all zero: an article without a name "
+                "(did a list leave the names out?)");
         }
     }
     if (const auto column = find_utf8_in_name(record)) {

@@ -27,6 +27,7 @@ enum class FindingKind : std::uint8_t {
     utf8_name,         // the name reads as UTF-8, not the scales' single-byte code page
     duplicate_plu,     // a PLU number an earlier line has too
     plu_out_of_range,  // a PLU number above 65535, which no request can ask a scale for
+    unnamed_article,   // a blank name with settings that are not all zero
 };
 
 // A stable name for scripts: "too_long", "duplicate_plu", ...
@@ -48,6 +49,10 @@ struct Finding {
 struct CheckRules {
     // Also what ldk (which reads columns 118-119 back as BCD) would store differently.
     bool for_ldk = false;
+    // A record with settings needs a name: a blank name over settings is what a list that left
+    // the names out makes. (A wholly empty record is an empty PLU, as scales hold many.) Off to
+    // put back exactly what a scale held.
+    bool named_articles = true;
 };
 
 // How the text of a file ended.

@@ -134,4 +134,16 @@ bool parse_line_as_written(std::string_view line, RecordFrame& record) {
     return true;
 }
 
+bool blank_name(const RecordFrame& record) {
+    return std::all_of(record.begin() + name_frame_byte,
+                       record.begin() + name_frame_byte + name_length,
+                       [](std::uint8_t b) { return b == ' ' || b == 0; });
+}
+
+bool settings_zero(const RecordFrame& record) {
+    for (std::size_t i = name_frame_byte + name_length; i < record_checksum_index; ++i)
+        if (i != unused_frame_byte && record[i] != 0) return false;
+    return true;
+}
+
 }  // namespace ktnet

@@ -36,4 +36,9 @@ std::string columns_as_read(std::string_view line);
 // them as BCD. For a line the reader wrote, format_line of the result gives the line back.
 [[nodiscard]] bool parse_line_as_written(std::string_view line, RecordFrame& record);
 
+// A name of spaces (or NUL bytes) only.
+bool blank_name(const RecordFrame& record);
+// Every setting byte after the name is 0 (byte 36, in no line, left out).
+bool settings_zero(const RecordFrame& record);
+
 }  // namespace ktnet

@@ -175,7 +175,7 @@ Result<LoadPlan, PlanRefusal> plan_load(const LoadRequest& request) {
     LoadPlan plan;
     const std::string shown = printable(request.file);
     Problems problems(shown);
-    PluFileChecker checker({}, [&](Finding&& f) {
+    PluFileChecker checker(request.rules, [&](Finding&& f) {
         if (f.is_problem()) problems.add(f.line, f.message);
     });
     std::string first_line;

@@ -14,6 +14,7 @@
 #include "base/result.hpp"
 #include "link/frame.hpp"
 #include "link/scale_address.hpp"
+#include "plu/file_check.hpp"
 #include "shop/shop_file.hpp"
 #include "store/shop_store.hpp"
 
@@ -31,6 +32,7 @@ struct LoadRequest {
     bool changed = false;
     // What the store knows each target holds; a target missing here is known not at all.
     std::map<ScaleAddress, KnownState> known{};
+    CheckRules rules{};  // check's rules, which the file must pass
 };
 
 struct PlannedRecord {

@@ -53,6 +53,7 @@ Result<RestoreSource, std::string> snapshot_source(ShopStore& store, const Scale
 Result<RestoreSource, PlanRefusal> file_restore_source(ShopStore& store, const std::string& file,
                                                        const ScaleAddress& target) {
     LoadRequest request{file, {target}};
+    request.rules.named_articles = false;  // what the scale held, as it held it
     auto plan = plan_load(request);
     if (!plan) return unexpected(std::move(plan.error()));
     std::optional<ScaleAddress> of;

@@ -15,20 +15,6 @@ namespace ktnet {
 
 namespace {
 
-// A letter of an alphabet beyond ASCII, well formed in UTF-8: anything from U+00C0 on but the
-// signs, spaces and marks that are no letters (x and / signs, general punctuation, the
-// ideographic space, the byte order mark).
-bool letter_beyond_ascii(std::string_view text, std::size_t i, std::size_t& length) {
-    length = utf8_sequence_length(text, i);
-    if (length < 2) return false;
-    const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(text[i + k]) & 0xFFu; };
-    std::uint32_t c = length == 2 ? b(0) & 0x1F : length == 3 ? b(0) & 0x0F : b(0) & 0x07;
-    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (b(k) & 0x3F);
-    if (c < 0xC0 || c == 0xD7 || c == 0xF7) return false;
-    if ((c >= 0x2000 && c <= 0x206F) || c == 0x3000 || c == 0xFEFF) return false;
-    return true;
-}
-
 bool valid_name(std::string_view name) {
     if (name.empty()) return false;
     for (std::size_t i = 0; i < name.size();) {
@@ -37,8 +23,8 @@ bool valid_name(std::string_view name) {
             ++i;
             continue;
         }
-        std::size_t length = 0;
-        if (!letter_beyond_ascii(name, i, length)) return false;
+        const std::size_t length = letter_beyond_ascii(name, i);
+        if (length == 0) return false;
         i += length;
     }
     return true;

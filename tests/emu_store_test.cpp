@@ -1,7 +1,8 @@
 // The shop's store under ktnet-emu: it never claims a scale holds a record it may not hold,
 // whatever moment a run is killed at; a restore gives back a scale's memory byte for byte; a
 // load --changed sends exactly what differs; a backup that shrank keeps the previous file; a
-// change made at the keypad shows in the history.
+// change made at the keypad shows in the history; a price list changes exactly what it gives.
+#include <fmt/format.h>
 #include <signal.h>
 
 #include <nlohmann/json.hpp>
@@ -32,16 +33,18 @@ protected:
     void TearDown() override { unsetenv("KTNET_STORE"); }
 
     // Records with every byte random but for the PLU, fit to travel through a PLU file.
-    static std::map<std::uint32_t, sim::RecordBody> random_records(std::uint32_t seed) {
+    static std::map<std::uint32_t, sim::RecordBody> random_records(std::uint32_t seed,
+                                                                   std::uint32_t count = records) {
         std::mt19937 rng(seed);
         std::map<std::uint32_t, sim::RecordBody> r;
-        for (std::uint32_t plu = 1; plu <= records; ++plu) {
+        for (std::uint32_t plu = 1; plu <= count; ++plu) {
             sim::RecordBody body = testing::random_record(rng, plu);
             testing::make_transferable(body);
             // The emulator keeps byte 36 in its own text file as a Digit column, where 0xDA
-            // and 0xEA would be a line feed and an end mark.
+            // and 0xEA would be a line feed and an end mark, and 0x48 the "x" a reader's line
+            // has there, which it loads as 0.
             std::uint8_t& b36 = body[36 - sim::record_body_offset];
-            if (b36 == 0xDA || b36 == 0xEA) b36 = 0x42;
+            if (b36 == 0xDA || b36 == 0xEA || b36 == 'x' - '0') b36 = 0x42;
             r[plu] = body;
         }
         return r;
@@ -231,6 +234,73 @@ TEST_F(EmulatedStore, TheHistoryShowsAChangeMadeAtTheKeypad) {
     EXPECT_EQ(doc["changes"][0]["plu"], 9);
     EXPECT_EQ(doc["changes"][0]["cause"], "found");
     EXPECT_EQ(doc["changes"][0]["fields"][0]["field"], "c41_46");
+}
+
+// The weekly change: a price list of 150 articles to three scales, merged onto what each holds.
+TEST_F(EmulatedStore, APriceListSendsExactlyTheArticlesItChangesAndNothingElse) {
+    const std::size_t price = std::find_if(plu_fields.begin(), plu_fields.end(),
+                                           [](const PluField& f) { return f.column == 41; })
+                                  ->frame_byte -
+                              sim::record_body_offset;
+    const auto set_price = [&](sim::RecordBody& body, std::uint32_t cents) {
+        for (int i = 2; i >= 0; --i, cents /= 100) {
+            body[price + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>((cents % 100 / 10) << 4 | cents % 10);
+        }
+    };
+    const auto old_price = [](std::uint32_t plu) { return plu * 13; };
+    const auto new_price = [](std::uint32_t plu) { return plu % 3 == 0 ? plu * 13 + 1 : plu * 13; };
+    std::map<ScaleAddress, std::map<std::uint32_t, sim::RecordBody>> memory, expected;
+    std::string content;
+    for (const char* s : {"1S1", "1S2", "1T1"}) {
+        auto& held = memory[address(s)];
+        held = random_records(8, 200);
+        for (auto& [plu, body] : held) {
+            // 1T1 had part of the change already, from the keypad.
+            const bool early = std::string(s) == "1T1" && plu <= 30;
+            set_price(body, early ? new_price(plu) : old_price(plu));
+        }
+        expected[address(s)] = held;
+        for (auto& [plu, body] : expected[address(s)])
+            if (plu <= 150) set_price(body, new_price(plu));
+        for (const auto& [plu, body] : held) {
+            const FormattedLine line = sim::scale_file_line(address(s), body);
+            content.append(line.begin(), line.end() - 1);
+            content += "\r\n";
+        }
+    }
+    write_bytes(dir / "scales.txt", content);
+    write_bytes(dir / "shop", "1S1 deli\n1S2 bakery\n1T1 cheese\n");
+    write_bytes(dir / "fields", "price = c41_46, 2 decimals\n");
+    std::string list = "PLU;price\r\n";
+    for (std::uint32_t plu = 1; plu <= 150; ++plu)
+        list += fmt::format("{};{},{:02}\r\n", plu, new_price(plu) / 100, new_price(plu) % 100);
+    write_bytes(dir / "prices.csv", list);
+
+    ASSERT_EQ(ktnet({"backup", "all", "--plu", "1-200", "--dir", "b", "--quiet"}).exit_status, 0);
+    // The plan first, with what it would send, and nothing sent.
+    const auto plan = emu(
+        {"--scales", "scales.txt"},
+        {"bash", "-c",
+         std::string(KTNET_PATH) + " load prices.csv --to all --changed --verify --fields fields "
+                                   "--shop shop --dry-run 2>&1"});
+    ASSERT_EQ(plan.exit_status, 0) << plan.output;
+    for (const char* note : {"1S1: the list touches 150 articles, 50 differ",
+                             "1T1: the list touches 150 articles, 40 differ", "nothing sent"})
+        EXPECT_NE(plan.output.find(note), std::string::npos) << plan.output;
+    EXPECT_EQ(read_scales("scales.txt").at(address("1T1")).records, memory[address("1T1")]);
+
+    const auto r = ktnet({"load", "prices.csv", "--to", "all", "--changed", "--verify", "--yes",
+                          "--fields", "fields", "--log", "l.jsonl"});
+    ASSERT_EQ(r.exit_status, 0) << r.output;
+    const std::string log = read_bytes(dir / "l.jsonl");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1 + 50 + 50 + 40);
+    const auto after = read_scales("scales.txt");
+    for (const auto& [scale, want] : expected) {
+        ASSERT_EQ(after.at(scale).records.size(), want.size());
+        for (const auto& [plu, body] : want)
+            ASSERT_EQ(after.at(scale).records.at(plu), body) << scale.text() << " PLU " << plu;
+    }
 }
 
 }  // namespace

@@ -51,6 +51,14 @@ TEST_P(FileCheck, ReportsEachProblemInItsPlace) {
     EXPECT_EQ(found, GetParam().expected);
 }
 
+// A line of an empty PLU: a blank name, every setting zero.
+std::string empty_plu(int plu) {
+    std::string l = columns(plu, 16, std::string(24, ' '));
+    for (std::size_t i = 40; i < l.size(); ++i)
+        if (l[i] >= '1' && l[i] <= '9') l[i] = '0';
+    return l + "\r\r\n";
+}
+
 using K = FindingKind;
 const std::string typed(140, '0');  // a line typed in an editor: CR LF only
 
@@ -85,7 +93,15 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{
             "name holding 0x1A", line(1, 30, "\x1A") + line(2), {{1, 30, K::end_of_file_mark}}},
         CheckCase{
-            "end mark before a line", line(1) + "\x1A" + line(2), {{2, 0, K::end_of_file_mark}}}),
+            "end mark before a line", line(1) + "\x1A" + line(2), {{2, 0, K::end_of_file_mark}}},
+        CheckCase{"an article without a name",
+                  line(1, 16, std::string(24, ' ')),
+                  {{1, 16, K::unnamed_article}}},
+        CheckCase{"an empty PLU", empty_plu(1) + empty_plu(2), {}},
+        CheckCase{"a scale's own unnamed article, kept as it is",
+                  line(1, 16, std::string(24, ' ')),
+                  {},
+                  {.named_articles = false}}),
     [](const auto& p) { return testing::test_name(p.param.what); });
 
 }  // namespace

@@ -1,7 +1,10 @@
-// Scales on the command line: addresses, lists, ranges, names and "all"; the shop file.
+// Scales on the command line: addresses, lists, ranges, names and "all"; the shop file, and the
+// fields file beside it.
 #include "shop/shop_file.hpp"
 
 #include <gtest/gtest.h>
+
+#include "formats/field_names.hpp"
 
 namespace ktnet {
 namespace {
@@ -112,6 +115,42 @@ INSTANTIATE_TEST_SUITE_P(
                                "line 1: the name"},
                       ShopCase{"1S1 a–b\n", "line 1: the name"},
                       ShopCase{"1S1 a\xC4\n", "line 1: the name"}));
+
+TEST(FieldsFile, NamesFieldsAndTheirDecimals) {
+    const auto names = FieldNames::parse(
+        "\xEF\xBB\xBF# from the scale's manual\r\nprice = c41_46, 2 decimals\nean=C121_134\n"
+        "waga_tara = c84\nilo\xC5\x9B\xC4\x87 = c86\n");
+    ASSERT_TRUE(names) << names.error();
+    const std::size_t price = *names->find("PRICE");
+    EXPECT_EQ(column_name(price), "c41_46");
+    EXPECT_EQ(names->find("c41_46"), price);
+    EXPECT_EQ(names->shown(price), "price (c41_46)");
+    EXPECT_EQ(names->decimals(price), 2u);
+    EXPECT_EQ(names->decimals(*names->find("ean")), 0u);
+    EXPECT_EQ(names->shown(*names->find("c50_55")), "c50_55");
+    EXPECT_EQ(names->closest("pricee"), "price");
+    EXPECT_EQ(names->find("ilo\xC5\x9B\xC4\x87"), names->find("c86"));
+}
+
+class BadFieldsFile : public ::testing::TestWithParam<ShopCase> {};
+
+TEST_P(BadFieldsFile, SaysWhichLine) {
+    const auto got = FieldNames::parse(GetParam().text);
+    ASSERT_FALSE(got);
+    EXPECT_TRUE(got.error().starts_with(GetParam().error)) << got.error();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadFieldsFile,
+    ::testing::Values(ShopCase{"price c41_46\n", "line 1: a line is NAME = COLUMNS"},
+                      ShopCase{"price = c41_47\n", "line 1: \"c41_47\" is not the columns"},
+                      ShopCase{"label = name\n", "line 1: \"name\" is not the columns"},
+                      ShopCase{"c84 = c41_46\n", "line 1: \"c84\" is the columns of a field"},
+                      ShopCase{"my price = c41_46\n", "line 1: \"my price\" is not a name"},
+                      ShopCase{"a = c84\nA = c86\n", "line 2: the name \"A\" is given twice"},
+                      ShopCase{"a = c84\nb = c84\n", "line 2: c84 is named twice"},
+                      ShopCase{"a = c41_46, 6 decimals\n", "line 1: c41_46 has 6 digits"},
+                      ShopCase{"a = c41_46, two decimals\n", "line 1: \"two decimals\": write"}));
 
 }  // namespace
 }  // namespace ktnet

@@ -281,7 +281,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "in.txt:3: PLU 000007 is on line 1 as well"},
         Refusal{"a PLU above 65535", line_of(70000) + "\r\r\n", unchanged, 1,
                 "PLU 070000 is above 65535"},
-        Refusal{"a CSV", "plu;name;c41_46\r\n7;SER;003199\r\n", unchanged, 1, "this is a CSV file"},
+        Refusal{"a price list onto a scale the store does not know",
+                "plu;name;c41_46\r\n7;SER;003199\r\n", unchanged, 1,
+                "1S1: the store knows nothing of what it holds, and the list gives only some "
+                "fields; fill it in with: ktnet backup 1S1"},
         Refusal{"no line end at all", std::string(5000, '\0'), unchanged, 1,
                 "line 1 is not a PLU line"},
         Refusal{"no terminal", good, [](LoadOptions& o, auto&) { o.yes = false; }, 2,
