@@ -18,8 +18,8 @@ std::optional<std::string> what_it_looks_like(std::string_view first) {
     }
     const bool separated = lower.find_first_of(";,\t") != std::string::npos;
     if (separated && lower.starts_with("plu")) {
-        return "this is a CSV file, not a PLU file: turn it into one with ktnet import FILE -o "
-               "OUT.txt";
+        return "this is a CSV file, not a PLU file: ktnet load sends it as a price list, and "
+               "ktnet import FILE -o OUT.txt turns it into a PLU file";
     }
     return std::nullopt;
 }

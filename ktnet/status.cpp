@@ -45,6 +45,7 @@ Result<std::vector<ScaleAddress>, std::string> scales_asked(const std::vector<st
 // know it before.
 struct FieldChange {
     std::string field, before, after;
+    std::string name{};  // the shop's name of the field, when the fields file gives one
 };
 
 std::vector<FieldChange> field_changes(const ChangeRow& c, const NameDisplay& names,
@@ -57,11 +58,12 @@ std::vector<FieldChange> field_changes(const ChangeRow& c, const NameDisplay& na
     }
     const RecordFrame before = frame_of(*c.before);
     for (const std::size_t f : differing_fields(before, after)) {
+        const std::string name = fields.named(f) ? fields.name(f) : std::string();
         if (plu_fields[f].encoding == FieldEncoding::raw) {
-            list.push_back(
-                {fields.shown(f), "\"" + names.of(before) + "\"", "\"" + names.of(after) + "\""});
+            list.push_back({column_name(f), "\"" + names.of(before) + "\"",
+                            "\"" + names.of(after) + "\"", name});
         } else {
-            list.push_back({fields.shown(f), field_text(before, f), field_text(after, f)});
+            list.push_back({column_name(f), field_text(before, f), field_text(after, f), name});
         }
     }
     if (before[unused_frame_byte] != after[unused_frame_byte]) {
@@ -181,8 +183,11 @@ int run_history(const HistoryOptions& options, ShopEnvironment&, RunOutput& outp
         nlohmann::json list = nlohmann::json::array();
         for (const ChangeRow& c : *changes) {
             nlohmann::json fields = nlohmann::json::array();
-            for (const FieldChange& f : field_changes(c, names, shop_fields->names))
-                fields.push_back({{"field", f.field}, {"old", f.before}, {"new", f.after}});
+            for (const FieldChange& f : field_changes(c, names, shop_fields->names)) {
+                nlohmann::json j = {{"field", f.field}, {"old", f.before}, {"new", f.after}};
+                if (!f.name.empty()) j["name"] = f.name;
+                fields.push_back(j);
+            }
             list.push_back({{"time", store_time(c.time)},
                             {"scale", c.scale.text()},
                             {"plu", c.plu},
@@ -202,7 +207,8 @@ int run_history(const HistoryOptions& options, ShopEnvironment&, RunOutput& outp
                      {"cause"}});
     for (const ChangeRow& c : *changes) {
         for (const FieldChange& f : field_changes(c, names, shop_fields->names)) {
-            table.add({when(c.time), c.scale.text(), std::to_string(c.plu), f.field, f.before,
+            table.add({when(c.time), c.scale.text(), std::to_string(c.plu),
+                       f.name.empty() ? f.field : fmt::format("{} ({})", f.name, f.field), f.before,
                        f.after, cause_text(c)});
         }
     }
