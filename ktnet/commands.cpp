@@ -10,13 +10,14 @@
 #include "load.hpp"
 #include "restore.hpp"
 #include "scan.hpp"
+#include "serve.hpp"
 #include "status.hpp"
 
 namespace ktnet {
 
 namespace {
 
-constexpr std::array<Subcommand, 10> table = {{
+constexpr std::array<Subcommand, 11> table = {{
     {"scan", add_scan},
     {"backup", add_backup},
     {"load", add_load},
@@ -27,6 +28,7 @@ constexpr std::array<Subcommand, 10> table = {{
     {"check", add_check},
     {"export", add_export},
     {"import", add_import},
+    {"serve", add_serve},
 }};
 
 }  // namespace

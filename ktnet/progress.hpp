@@ -24,6 +24,9 @@ public:
 
     // Nothing shown at all (--quiet).
     void set_quiet(bool quiet) { quiet_ = quiet; }
+    // Who else follows the jobs' events (the shop's page), besides these lines; not owned.
+    void set_watcher(JobObserver* watcher) { watcher_ = watcher; }
+    JobObserver* watcher() const { return watcher_; }
 
     void start(std::string label, std::size_t total);
     void step(std::size_t done);
@@ -47,6 +50,7 @@ private:
     std::size_t done_ = 0;
     Clock::time_point started_{};
     Clock::time_point shown_{};
+    JobObserver* watcher_ = nullptr;
 };
 
 // A job's events as progress lines, each scale under the label it is shown with.
@@ -56,12 +60,16 @@ public:
         : progress_(progress), label_(std::move(label)) {}
     void scale_started(const ScaleAddress& scale, std::size_t total) override {
         progress_.start(label_(scale), total);
+        if (auto* w = progress_.watcher()) w->scale_started(scale, total);
     }
-    void record_done(const ScaleAddress&, std::size_t done, const RecordEvent&) override {
+    void record_done(const ScaleAddress& scale, std::size_t done,
+                     const RecordEvent& event) override {
         progress_.step(done);
+        if (auto* w = progress_.watcher()) w->record_done(scale, done, event);
     }
-    void scale_done(const ScaleAddress&, const ScaleOutcome& outcome) override {
+    void scale_done(const ScaleAddress& scale, const ScaleOutcome& outcome) override {
         progress_.finish(outcome.result);
+        if (auto* w = progress_.watcher()) w->scale_done(scale, outcome);
     }
 
 private:
