@@ -36,6 +36,8 @@ Result<RestoreSource, std::string> snapshot_source(ShopStore& store, const Scale
     if (!list) return unexpected(list.error());
     for (const SnapshotInfo& info : *list) {
         if (date && local_date(info.taken) != *date) continue;
+        // A backup that shrank is kept to look at, never to restore unasked: --from FILE names it.
+        if (info.file.ends_with("-shrunk.txt")) continue;
         auto snapshot = store.snapshot(info.id);
         if (!snapshot) return unexpected(snapshot.error());
         return RestoreSource{fmt::format("the backup of {} of {} ({} records)",

@@ -199,6 +199,7 @@ TEST_F(EmulatedStore, ChangedSendsExactlyWhatDiffersAndWhatIsNotKnown) {
 
 TEST_F(EmulatedStore, ABackupThatShrankKeepsThePreviousFile) {
     write_scales("scales.txt", address("1S1"), random_records(5));
+    const std::string original = scales_file();
     ASSERT_EQ(ktnet({"backup", "deli", "--plu", "1-40", "--dir", "b"}).exit_status, 0);
     std::string dated;
     for (const auto& e : std::filesystem::directory_iterator(dir / "b")) dated = e.path().string();
@@ -217,6 +218,9 @@ TEST_F(EmulatedStore, ABackupThatShrankKeepsThePreviousFile) {
                                    ? dated.substr(0, dated.size() - 4) + "-shrunk.txt"
                                    : "";
     EXPECT_TRUE(std::filesystem::exists(shrunk)) << shrunk;
+    // A restore of the newest backup takes the last good one, never the shrunk one.
+    ASSERT_EQ(ktnet({"restore", "deli", "--yes"}).exit_status, 0);
+    EXPECT_EQ(memory_differs(original), "");
 }
 
 TEST_F(EmulatedStore, TheHistoryShowsAChangeMadeAtTheKeypad) {
