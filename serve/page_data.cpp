@@ -15,39 +15,41 @@ bool is_setting(std::size_t f) {
            plu_fields[f].encoding != FieldEncoding::raw;
 }
 
+// A string as JSON text; the text is UTF-8 (names come through the code page so).
+void append_json_string(std::string& out, std::string_view text) {
+    out += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += fmt::format("\\u{:04x}", static_cast<unsigned>(c));
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
 std::string shop_name(const FieldNames& fields, std::size_t f) {
     return fields.named(f) ? fields.name(f) : std::string();
 }
 
 }  // namespace
 
-Result<nlohmann::json, std::string> scale_page(ShopStore& store, const Shop& shop,
-                                               const FieldNames& fields,
-                                               const ScaleAddress& scale) {
+Result<std::string, std::string> scale_page(ShopStore& store, const Shop& shop,
+                                            const FieldNames& fields, const ScaleAddress& scale) {
     auto known = store.known(scale);
     if (!known) return unexpected(known.error());
     auto snapshots = store.snapshots(scale);
     if (!snapshots) return unexpected(snapshots.error());
     const NameDisplay names;
     nlohmann::json columns = nlohmann::json::array();
-    for (std::size_t f = 0; f < plu_fields.size(); ++f)
-        if (is_setting(f))
-            columns.push_back({{"column", column_name(f)}, {"name", shop_name(fields, f)}});
-    nlohmann::json articles = nlohmann::json::array();
-    for (const auto& [plu, record] : known->records) {
-        if (!record) {
-            articles.push_back({{"plu", plu},
-                                {"name", ""},
-                                {"unknown", true},
-                                {"fields", nlohmann::json::object()}});
-            continue;
-        }
-        const RecordFrame frame = frame_of(*record);
-        nlohmann::json values = nlohmann::json::object();
-        for (std::size_t f = 0; f < plu_fields.size(); ++f)
-            if (is_setting(f)) values[column_name(f)] = field_text(frame, f);
-        articles.push_back(
-            {{"plu", plu}, {"name", names.of(frame)}, {"unknown", false}, {"fields", values}});
+    std::vector<std::string> keys;  // "c41_46": as JSON text, once
+    for (std::size_t f = 0; f < plu_fields.size(); ++f) {
+        if (!is_setting(f)) continue;
+        columns.push_back({{"column", column_name(f)}, {"name", shop_name(fields, f)}});
+        keys.push_back(nlohmann::json(column_name(f)).dump());
     }
     nlohmann::json shots = nlohmann::json::array();
     for (const SnapshotInfo& s : *snapshots)
@@ -55,11 +57,43 @@ Result<nlohmann::json, std::string> scale_page(ShopStore& store, const Shop& sho
                          {"taken", store_time(s.taken)},
                          {"records", s.records},
                          {"file", s.file}});
-    return nlohmann::json{{"address", scale.text()},
-                          {"name", shop.name_of(scale)},
-                          {"columns", columns},
-                          {"articles", articles},
-                          {"snapshots", shots}};
+    const nlohmann::json head = {{"address", scale.text()},
+                                 {"name", shop.name_of(scale)},
+                                 {"columns", columns},
+                                 {"snapshots", shots}};
+    // The articles written as text straight away: a tree of 10000 JSON objects would cost the
+    // page most of its time.
+    std::string text = head.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    text.pop_back();  // the closing brace
+    text.reserve(text.size() + known->records.size() * 400);
+    text += ",\"articles\":[";
+    bool first = true;
+    for (const auto& [plu, record] : known->records) {
+        if (!first) text += ',';
+        first = false;
+        text += "{\"plu\":";
+        text += std::to_string(plu);
+        text += record ? ",\"unknown\":false,\"name\":" : ",\"unknown\":true,\"name\":";
+        if (!record) {
+            text += "\"\",\"fields\":{}}";
+            continue;
+        }
+        const RecordFrame frame = frame_of(*record);
+        const FormattedLine line = line_of(frame);  // once: every field is cut from it
+        append_json_string(text, names.of(frame));
+        text += ",\"fields\":{";
+        std::size_t k = 0;
+        for (std::size_t f = 0; f < plu_fields.size(); ++f) {
+            if (!is_setting(f)) continue;
+            if (k > 0) text += ',';
+            text += keys[k++];
+            text += ':';
+            append_json_string(text, field_text(line, f));
+        }
+        text += "}}";
+    }
+    text += "]}";
+    return text;
 }
 
 Result<nlohmann::json, std::string> compare_with_snapshot(ShopStore& store,

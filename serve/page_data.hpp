@@ -16,9 +16,10 @@ namespace ktnet {
 
 // {"address", "name", "columns": [{"column", "name"}], "articles": [{"plu", "name", "unknown",
 // "fields": {column: text}}], "snapshots": [{"id", "taken", "records", "file"}]}
-[[nodiscard]] Result<nlohmann::json, std::string> scale_page(ShopStore& store, const Shop& shop,
-                                                             const FieldNames& fields,
-                                                             const ScaleAddress& scale);
+// As JSON text.
+[[nodiscard]] Result<std::string, std::string> scale_page(ShopStore& store, const Shop& shop,
+                                                          const FieldNames& fields,
+                                                          const ScaleAddress& scale);
 
 // What the scale holds as the store knows it against one of its snapshots, every byte compared:
 // {"differences": [{"plu", "name", "fields": [{"field", "name", "scale", "snapshot"}]}], "same",

@@ -265,7 +265,7 @@ void PageRoutes::scale(const Request& req, Response& res) {
     if (!store) return send_error(res, 500, store.error());
     auto page = scale_page(*store, settings_.shop, settings_.fields.names, scale->front());
     if (!page) return send_error(res, 500, page.error());
-    send_json(res, *page);
+    res.set_content(*page, "application/json");
 }
 
 void PageRoutes::history(const Request& req, Response& res) {
