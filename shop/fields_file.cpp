@@ -37,6 +37,11 @@ Result<ShopFields, std::string> load_fields(const std::string& option, const Sho
     if (!option.empty()) {
         path = path_of(option);
         if (!path) return unexpected(fmt::format("--fields {}: not a file name", option));
+    } else if (const char* chosen = std::getenv("KTNET_FIELDS");
+               chosen != nullptr && *chosen != '\0') {
+        // Chosen by name: a file that is not there is an error, not a shop without names.
+        path = path_of(chosen);
+        if (!path) return unexpected(fmt::format("$KTNET_FIELDS {}: not a file name", chosen));
     } else {
         std::error_code ec;
         for (const auto& place : fields_places(shop)) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "formats/field_names.hpp"
+#include "shop/fields_file.hpp"
 
 namespace ktnet {
 namespace {
@@ -130,6 +133,14 @@ TEST(FieldsFile, NamesFieldsAndTheirDecimals) {
     EXPECT_EQ(names->shown(*names->find("c50_55")), "c50_55");
     EXPECT_EQ(names->closest("pricee"), "price");
     EXPECT_EQ(names->find("ilo\xC5\x9B\xC4\x87"), names->find("c86"));
+}
+
+TEST(FieldsFile, OneChosenByTheEnvironmentMustBeThere) {
+    ::setenv("KTNET_FIELDS", "/nonexistent/fields", 1);
+    const auto got = load_fields("", Shop{});
+    ::unsetenv("KTNET_FIELDS");
+    ASSERT_FALSE(got);
+    EXPECT_NE(got.error().find("/nonexistent/fields"), std::string::npos) << got.error();
 }
 
 class BadFieldsFile : public ::testing::TestWithParam<ShopCase> {};
