@@ -81,8 +81,7 @@ int run_serve(const ServeOptions& options, ShopEnvironment& env, RunOutput& outp
                                  {"--store", settings.store.string(), "--timeout",
                                   std::to_string(options.device.timeout_ms)});
     if (!settings.fields.file.empty())
-        settings.device_words.insert(settings.device_words.end(),
-                                     {"--fields", settings.fields.file.string()});
+        settings.fields_words = {"--fields", settings.fields.file.string()};
 
     const RunWords run = [](const std::vector<std::string>& words, ShopEnvironment& job_env,
                             std::ostream& out, std::ostream& err, JobObserver* watcher) {

@@ -141,6 +141,8 @@ private:
 
     std::vector<std::string> words(std::vector<std::string> own) const {
         own.insert(own.end(), settings_.device_words.begin(), settings_.device_words.end());
+        if (own.front() == "load" || own.front() == "history")
+            own.insert(own.end(), settings_.fields_words.begin(), settings_.fields_words.end());
         own.push_back("--json");
         return own;
     }

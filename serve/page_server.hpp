@@ -26,8 +26,10 @@ struct PageSettings {
     std::filesystem::path store;    // the shop's store, the same for every job
     std::filesystem::path backups;  // the folder of the backups
     std::filesystem::path logs;     // of the loads and restores started from the page
-    // The words every job gets besides its own: --shop, --store, --fields, --timeout.
+    // The words every job gets besides its own: --shop, --store, --timeout.
     std::vector<std::string> device_words;
+    // --fields FILE, for the subcommands that name fields.
+    std::vector<std::string> fields_words;
     std::string version;
 };
 
