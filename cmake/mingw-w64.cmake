@@ -17,5 +17,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # libgcc, libstdc++ and winpthread go into the .exe, so that it needs nothing beyond the
-# DLLs every Windows has (KERNEL32, msvcrt, SETUPAPI, HID).
+# DLLs every Windows has (KERNEL32, msvcrt, SETUPAPI, HID, WS2_32).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -19,7 +19,9 @@ bool valid_name(std::string_view name) {
     if (name.empty()) return false;
     for (std::size_t i = 0; i < name.size();) {
         const auto c = static_cast<unsigned char>(name[i]);
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+        // ASCII by hand: in a Windows code page's locale, isalnum takes UTF-8's lead bytes for
+        // letters.
+        if ((c < 0x80 && std::isalnum(c)) || c == '-' || c == '_' || c == '.') {
             ++i;
             continue;
         }
