@@ -80,6 +80,11 @@ int run_serve(const ServeOptions& options, ShopEnvironment& env, RunOutput& outp
     settings.device_words.insert(settings.device_words.end(),
                                  {"--store", settings.store.string(), "--timeout",
                                   std::to_string(options.device.timeout_ms)});
+    // A job waits for a controller another run holds only as long as the server was told.
+    if (options.device.wait == "forever")
+        settings.device_words.push_back("--wait");
+    else if (!options.device.wait.empty())
+        settings.device_words.push_back("--wait=" + options.device.wait);
     if (!settings.fields.file.empty())
         settings.fields_words = {"--fields", settings.fields.file.string()};
 

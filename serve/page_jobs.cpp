@@ -139,6 +139,11 @@ Result<nlohmann::json, std::string> PageJobs::start(PageJobStart start) {
         j.state = said.status == 0 ? "done" : stopped ? "stopped" : "failed";
         for (ScaleProgress& p : j.scales) {
             if (p.state != "waiting" && p.state != "running") continue;
+            if (said.status == 0) {  // a run that succeeded had nothing to do on this scale
+                p.state = "done";
+                if (p.result.empty()) p.result = "ok";
+                continue;
+            }
             if (p.result.empty()) p.result = p.state == "waiting" ? "not started" : "stopped";
             p.state = stopped ? "stopped" : "failed";
         }

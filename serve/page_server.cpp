@@ -358,8 +358,7 @@ void PageRoutes::job(const Request& req, Response& res) {
     const bool plan = flag_of(*body, "plan");
     PageJobStart start{kind, {}, {}};
     if (kind == "scan") {
-        start.words = words({"scan"});
-        for (const ShopScale& s : settings_.shop.scales) start.scales.push_back(s.address);
+        start.words = words({"scan"});  // its progress is per address, not per scale
     } else if (kind == "backup" || kind == "load" || kind == "restore") {
         auto scales = scales_of(*body, settings_.shop);
         if (!scales) return send_error(res, 400, scales.error());

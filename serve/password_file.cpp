@@ -90,7 +90,7 @@ Result<PasswordHash, std::string> parse_password_file(std::string_view text) {
 
 Result<PasswordHash, std::string> read_password_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return unexpected(fmt::format("cannot read {}", path.string()));
+    if (!in) return unexpected(fmt::format("{}: cannot be read", path.string()));
     std::ostringstream text;
     text << in.rdbuf();
     if (text.str().size() > 1024)

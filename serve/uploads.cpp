@@ -39,6 +39,7 @@ std::optional<unsigned> number_of(const std::string& file) {
 Upload upload_of(const std::filesystem::path& path, unsigned number) {
     const std::string file = path.filename().string();
     Upload u;
+    u.number = number;
     u.id = fmt::format("u{}", number);
     u.name = file.substr(file.find('-') + 1);
     u.path = path;
@@ -67,7 +68,7 @@ Result<Uploads, std::string> Uploads::open(const std::filesystem::path& folder) 
         uploads.next_ = std::max(uploads.next_, *n + 1);
     }
     std::sort(uploads.uploads_.begin(), uploads.uploads_.end(),
-              [](const Upload& a, const Upload& b) { return a.path < b.path; });
+              [](const Upload& a, const Upload& b) { return a.number < b.number; });
     return uploads;
 }
 
@@ -86,6 +87,11 @@ Result<Upload, std::string> Uploads::save(std::string_view name, std::string_vie
     Upload u = upload_of(path, number);
     u.name = std::string(name.substr(0, 200));
     uploads_.push_back(u);
+    while (uploads_.size() > uploads_kept) {
+        std::error_code ec;
+        std::filesystem::remove(uploads_.front().path, ec);
+        uploads_.erase(uploads_.begin());
+    }
     return u;
 }
 

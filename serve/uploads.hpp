@@ -16,8 +16,11 @@
 namespace ktnet {
 
 inline constexpr std::size_t upload_limit = 16 * 1024 * 1024;
+// The uploads kept: the oldest beyond them are removed, so that the folder cannot grow for ever.
+inline constexpr std::size_t uploads_kept = 50;
 
 struct Upload {
+    unsigned number = 0;
     std::string id;    // "u3"
     std::string name;  // as uploaded, for showing
     std::filesystem::path path;

@@ -12,7 +12,9 @@
 #include "serve/password_file.hpp"
 #include "serve/request_guard.hpp"
 #include "serve/sha256.hpp"
+#include "serve/uploads.hpp"
 #include "shop/job_events.hpp"
+#include "test_support.hpp"
 
 namespace ktnet {
 namespace {
@@ -150,6 +152,27 @@ TEST(RequestGuard, SessionsAreBounded) {
     const PageSession first = sessions.session("");
     for (std::size_t i = 0; i < PageSessions::max_sessions; ++i) (void)sessions.session("");
     EXPECT_FALSE(sessions.find(first.id).has_value());
+}
+
+TEST(Uploads, StayInTheirFolderUnderNamesOfTheirOwnAndAreBounded) {
+    testing::ScratchDir dir;
+    auto uploads = Uploads::open(dir.path() / "up");
+    ASSERT_TRUE(uploads.has_value()) << uploads.error();
+    const auto first = uploads->save("../../etc/ceny lista.csv", "plu;cena\n1;4,99\n");
+    ASSERT_TRUE(first.has_value()) << first.error();
+    EXPECT_EQ(first->path, dir.path() / "up" / "u1-ceny_lista.csv");
+    EXPECT_EQ(first->name, "../../etc/ceny lista.csv");  // only to be shown
+    EXPECT_TRUE(first->price_list);
+    for (std::size_t i = 0; i < uploads_kept + 1; ++i) ASSERT_TRUE(uploads->save(".txt", "x"));
+    EXPECT_EQ(uploads->list().size(), uploads_kept);
+    EXPECT_FALSE(uploads->find("u2").has_value());
+    EXPECT_FALSE(std::filesystem::exists(first->path));
+    EXPECT_EQ(uploads->list().front().id, "u3");
+    // Taken up again after a restart, numbered on.
+    auto again = Uploads::open(dir.path() / "up");
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->list().size(), uploads_kept);
+    EXPECT_EQ(again->save("a.txt", "y")->id, fmt::format("u{}", uploads_kept + 3));
 }
 
 // A run that goes through two scales of ten records each, stopping when asked.
