@@ -22,30 +22,17 @@ constexpr std::size_t requestable_plus = highest_request_plu + 1;
 constexpr std::size_t not_planned = static_cast<std::size_t>(-1);
 constexpr std::size_t longest_log_chain = 1000;
 
-class Problems {
+// A refusal's problems, each of a line of the file.
+class Problems : public RefusalList {
 public:
     explicit Problems(std::string file) : file_(std::move(file)) {}
-    void add(std::string message) {
-        ++count_;
-        if (refusal_.messages.size() < max_listed_problems) {
-            refusal_.messages.push_back(std::move(message));
-        } else {
-            ++refusal_.more;
-        }
-    }
+    using RefusalList::add;
     void add(std::size_t line, const std::string& message) {
         add(fmt::format("{}:{}: {}", file_, line, message));
-    }
-    std::size_t count() const { return count_; }
-    PlanRefusal refusal(int status) {
-        refusal_.status = status;
-        return std::move(refusal_);
     }
 
 private:
     std::string file_;
-    std::size_t count_ = 0;
-    PlanRefusal refusal_{};
 };
 
 PlanRefusal trouble(std::string message) {
@@ -214,7 +201,7 @@ Result<LoadPlan, PlanRefusal> plan_load(const LoadRequest& request) {
     }
     if (problems.count() > 0) {
         const std::size_t total = problems.count();
-        PlanRefusal refusal = problems.refusal(1);
+        PlanRefusal refusal = problems.take(1);
         if (const auto looks = what_it_looks_like(first_line))
             refusal.hint = fmt::format("{}: {}", shown, *looks);
         refusal.summary = fmt::format("nothing sent: {} problem{} in {} (ktnet check tells more)",

@@ -77,6 +77,29 @@ struct PlanRefusal {
 
 inline constexpr std::size_t max_listed_problems = 20;
 
+// Collects problems as a refusal lists them: the first max_listed_problems, then a count.
+class RefusalList {
+public:
+    void add(std::string message) {
+        ++count_;
+        if (refusal_.messages.size() < max_listed_problems) {
+            refusal_.messages.push_back(std::move(message));
+        } else {
+            ++refusal_.more;
+        }
+    }
+    std::size_t count() const { return count_; }
+    PlanRefusal take(int status, std::string summary = {}) {
+        refusal_.status = status;
+        refusal_.summary = std::move(summary);
+        return std::move(refusal_);
+    }
+
+private:
+    std::size_t count_ = 0;
+    PlanRefusal refusal_{1, {}};
+};
+
 // Reads and checks the whole file (a load sends only what check passes: every line whole, no
 // duplicate PLU, no PLU above 65535, no 0x1A before the end), chooses the records, and with a
 // resume, reads the log chain from the oldest log on. A log made for other scales, one without

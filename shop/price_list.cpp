@@ -22,29 +22,6 @@ std::string fields_given(const RowPatch& row, const FieldNames& names) {
     return fmt::format("{}", fmt::join(given, ", "));
 }
 
-// Collects problems as a load's refusal lists them.
-class RefusalList {
-public:
-    void add(std::string message) {
-        ++count_;
-        if (refusal_.messages.size() < max_listed_problems) {
-            refusal_.messages.push_back(std::move(message));
-        } else {
-            ++refusal_.more;
-        }
-    }
-    std::size_t count() const { return count_; }
-    PlanRefusal take(int status, std::string summary) {
-        refusal_.status = status;
-        refusal_.summary = std::move(summary);
-        return std::move(refusal_);
-    }
-
-private:
-    std::size_t count_ = 0;
-    PlanRefusal refusal_{};
-};
-
 }  // namespace
 
 MergeBase base_of_known(const ScaleAddress& scale, const KnownState& known) {

@@ -87,6 +87,18 @@ JobRow job_row(const sql::Statement& s, int first) {
     return j;
 }
 
+// Every row of a query of job_columns.
+Result<std::vector<JobRow>, std::string> job_rows(sql::Statement& rows) {
+    std::vector<JobRow> list;
+    for (;;) {
+        auto row = rows.step();
+        if (!row) return failed<std::vector<JobRow>>("cannot read the store", row.error());
+        if (!*row) break;
+        list.push_back(job_row(rows, 0));
+    }
+    return list;
+}
+
 constexpr std::string_view job_columns =
     "j.id, j.kind, j.arguments, j.origin, j.started, j.ended, j.result";
 
@@ -553,14 +565,7 @@ Result<std::vector<JobRow>, std::string> ShopStore::jobs_changing(const ScaleAdd
         job_columns));
     if (!rows) return fail(rows.error());
     rows->bind(1, scale.text()).bind(2, store_time(after));
-    std::vector<JobRow> list;
-    for (;;) {
-        auto row = rows->step();
-        if (!row) return fail(row.error());
-        if (!*row) break;
-        list.push_back(job_row(*rows, 0));
-    }
-    return list;
+    return job_rows(*rows);
 }
 
 Result<std::vector<JobRow>, std::string> ShopStore::recent_jobs(std::size_t count) {
@@ -571,14 +576,7 @@ Result<std::vector<JobRow>, std::string> ShopStore::recent_jobs(std::size_t coun
         db_.prepare(fmt::format("SELECT {} FROM jobs j ORDER BY j.id DESC LIMIT ?1", job_columns));
     if (!rows) return fail(rows.error());
     rows->bind(1, static_cast<std::int64_t>(count));
-    std::vector<JobRow> list;
-    for (;;) {
-        auto row = rows->step();
-        if (!row) return fail(row.error());
-        if (!*row) break;
-        list.push_back(job_row(*rows, 0));
-    }
-    return list;
+    return job_rows(*rows);
 }
 
 Result<ScaleStatus, std::string> ShopStore::status(const ScaleAddress& scale) {
