@@ -126,4 +126,13 @@ std::string printable(std::string_view text) {
     return out;
 }
 
+bool is_iso_date(std::string_view text) {
+    if (text.size() != 10) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 4 || i == 7;
+        if (dash ? text[i] != '-' : (text[i] < '0' || text[i] > '9')) return false;
+    }
+    return true;
+}
+
 }  // namespace ktnet

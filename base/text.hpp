@@ -34,6 +34,9 @@ std::string join(std::initializer_list<std::string_view> pieces);
 std::size_t utf8_sequence_length(std::string_view text, std::size_t i, bool cut_allowed = false);
 bool valid_utf8(std::string_view text);
 
+// "YYYY-MM-DD": four digits, a dash, two digits, a dash, two digits.
+bool is_iso_date(std::string_view text);
+
 // The length of a letter of an alphabet beyond ASCII, well formed in UTF-8, at text[i]: anything
 // from U+00C0 on but the signs, spaces and marks that are no letters (x and / signs, general
 // punctuation, the ideographic space, the byte order mark); 0 when there is none.

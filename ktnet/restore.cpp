@@ -15,16 +15,6 @@ namespace ktnet {
 
 namespace {
 
-// YYYY-MM-DD; by hand, because GCC 12 warns inside <regex> under the sanitizers.
-bool is_date(const std::string& text) {
-    if (text.size() != 10) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool dash = i == 4 || i == 7;
-        if (dash ? text[i] != '-' : (text[i] < '0' || text[i] > '9')) return false;
-    }
-    return true;
-}
-
 std::string when(TimePoint t) {
     return local_time(t, "{:%Y-%m-%d %H:%M}");
 }
@@ -57,7 +47,7 @@ int run_restore(const RestoreOptions& options, ShopEnvironment& env, RunOutput& 
     auto store = open_store(options.device, *shop, output);
     if (!store) return store.error();
 
-    const bool from_file = !options.from.empty() && !is_date(options.from);
+    const bool from_file = !options.from.empty() && !is_iso_date(options.from);
     std::optional<RestoreSource> source;
     if (from_file) {
         auto read = file_restore_source(*store, options.from, *target);

@@ -96,7 +96,7 @@ int run_serve(const ServeOptions& options, ShopEnvironment& env, RunOutput& outp
     const Shop& known_shop = settings.shop;
     PageJobs jobs(run, env, [&known_shop](const ScaleAddress& s) { return known_shop.label(s); });
     auto served = serve_page(
-        settings, jobs, *uploads, run, env, [&env] { return env.context.stop_signal() != 0; },
+        settings, jobs, *uploads, [&env] { return env.context.stop_signal() != 0; },
         [&] {
             output.note(fmt::format("the shop's page is at http://{}/ ({}); Ctrl+C stops it",
                                     settings.listen.text(),

@@ -90,9 +90,8 @@ PageJobs::PageJobs(RunWords run, ShopEnvironment env,
     env_.input_is_terminal = false;
     env_.error_is_terminal = false;
     env_.origin = "page";
-    const auto stop = stop_;
-    const auto program_stop = env_.context.stop_signal;
-    env_.context.stop_signal = [stop, program_stop] {
+    program_stop_ = env_.context.stop_signal;
+    env_.context.stop_signal = [stop = stop_, program_stop = program_stop_] {
         return stop->load() ? SIGINT : program_stop();
     };
 }
@@ -160,7 +159,12 @@ Result<RunSaid, std::string> PageJobs::run_now(const std::vector<std::string>& w
             return unexpected(fmt::format("the {} job {} is still running: wait for it first",
                                           job_->kind, job_->id));
     }
+    return look(words);
+}
+
+RunSaid PageJobs::look(const std::vector<std::string>& words) const {
     ShopEnvironment env = env_;
+    env.context.stop_signal = program_stop_;  // the stop button is the job's, not a read's
     env.command_line = command_of(words).substr(std::string("ktnet ").size());
     return run_and_keep(run_, words, env);
 }

@@ -61,6 +61,9 @@ public:
     // A run that changes nothing (a plan: --dry-run), waited for; refused while a job runs, as
     // the plan might be of a state the job is changing.
     [[nodiscard]] Result<RunSaid, std::string> run_now(const std::vector<std::string>& words);
+    // A run that only reads (status, history, check), waited for, beside a running job; with
+    // the environment of the page's jobs.
+    RunSaid look(const std::vector<std::string>& words) const;
     void stop();
     // The running job, or the last one; null before the first.
     nlohmann::json current() const;
@@ -97,7 +100,8 @@ private:
     static nlohmann::json json_of(const Job& job);
 
     RunWords run_;
-    ShopEnvironment env_;
+    ShopEnvironment env_;                // the jobs': its stop request is also stop_'s
+    std::function<int()> program_stop_;  // the program's own stop request
     std::function<std::string(const ScaleAddress&)> label_;
     mutable std::mutex mutex_;
     mutable std::condition_variable change_;

@@ -12,6 +12,7 @@
 #include "base/numbers.hpp"
 #include "serve/page_assets.hpp"
 #include "serve/page_data.hpp"
+#include "shop/backup_job.hpp"
 #include "store/shop_store.hpp"
 
 namespace ktnet {
@@ -90,38 +91,32 @@ Result<std::vector<ScaleAddress>, std::string> scales_of(const nlohmann::json& b
 struct BackupFile {
     std::string name;
     std::string scale;
+    std::string date;
     std::uintmax_t size;
 };
 
-// The backups in the folder, newest first: the files a restore may name, and no others.
+// The dated backups in the folder, newest first: the files a restore may name, and no others.
 std::vector<BackupFile> backup_files(const std::filesystem::path& dir) {
     std::vector<BackupFile> files;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
-        if (!e.is_regular_file(ec) || e.path().extension() != ".txt") continue;
+        if (!e.is_regular_file(ec)) continue;
         const std::string name = e.path().filename().string();
         const auto scale = ScaleAddress::parse(name.substr(0, name.find('-')));
-        if (!scale) continue;
-        files.push_back({name, scale->text(), e.file_size(ec)});
+        const auto date = scale ? backup_date(name, *scale) : std::nullopt;
+        if (!date) continue;
+        files.push_back({name, scale->text(), *date, e.file_size(ec)});
     }
     std::sort(files.begin(), files.end(), [](const BackupFile& a, const BackupFile& b) {
-        return a.name.substr(a.name.find('-')) != b.name.substr(b.name.find('-'))
-                   ? a.name.substr(a.name.find('-')) > b.name.substr(b.name.find('-'))
-                   : a.name < b.name;
+        return a.date != b.date ? a.date > b.date : a.name < b.name;
     });
     return files;
 }
 
 class PageRoutes {
 public:
-    PageRoutes(const PageSettings& settings, PageJobs& jobs, Uploads& uploads, const RunWords& run,
-               ShopEnvironment& env)
-        : settings_(settings),
-          jobs_(jobs),
-          uploads_(uploads),
-          run_(run),
-          env_(env),
-          sessions_(settings.password) {}
+    PageRoutes(const PageSettings& settings, PageJobs& jobs, Uploads& uploads)
+        : settings_(settings), jobs_(jobs), uploads_(uploads), sessions_(settings.password) {}
 
     void add_to(httplib::Server& server);
     void stopping() { stopping_ = true; }
@@ -146,10 +141,13 @@ private:
         own.push_back("--json");
         return own;
     }
-    RunSaid run_now(const std::vector<std::string>& w) {
-        ShopEnvironment env = env_;
-        env.origin = "page";
-        return run_and_keep(run_, words(w), env);
+    // A read of the store through its subcommand: the document, or the reason for a 500.
+    Result<nlohmann::json, std::string> read(const std::vector<std::string>& w) const {
+        const RunSaid said = jobs_.look(words(w));
+        if (said.status != 0 || !said.document.is_object())
+            return unexpected(said.messages.empty() ? std::string("the store cannot be read")
+                                                    : said.messages.front());
+        return said.document;
     }
     std::string log_path(const char* kind) const {
         return (settings_.logs / fmt::format("{}-{:%Y%m%d-%H%M%S}-{}.jsonl", kind,
@@ -162,8 +160,6 @@ private:
     const PageSettings& settings_;
     PageJobs& jobs_;
     Uploads& uploads_;
-    const RunWords& run_;
-    ShopEnvironment& env_;
     PageSessions sessions_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> streams_{0};
@@ -232,13 +228,10 @@ void PageRoutes::login(const Request& req, Response& res) {
 }
 
 void PageRoutes::overview(Response& res) {
-    const RunSaid said = run_now({"status"});
-    if (said.status != 0 || !said.document.is_object()) {
-        return send_error(
-            res, 500, said.messages.empty() ? "the store cannot be read" : said.messages.front());
-    }
+    const auto status = read({"status"});
+    if (!status) return send_error(res, 500, status.error());
     nlohmann::json scales = nlohmann::json::array();
-    for (const auto& s : said.document["scales"]) {
+    for (const auto& s : (*status)["scales"]) {
         nlohmann::json backup = nullptr, load = nullptr;
         if (s.contains("last_backup")) {
             const auto& b = s["last_backup"];
@@ -282,16 +275,13 @@ void PageRoutes::history(const Request& req, Response& res) {
         if (!plus) return send_error(res, 400, "plu: " + plus.error());
         w.push_back("--plu=" + plu);
     }
-    const RunSaid said = run_now(w);
-    if (said.status != 0 || !said.document.is_object()) {
-        return send_error(
-            res, 500, said.messages.empty() ? "the store cannot be read" : said.messages.front());
-    }
+    const auto changes = read(w);
+    if (!changes) return send_error(res, 500, changes.error());
     auto store = ShopStore::open(settings_.store);
     if (!store) return send_error(res, 500, store.error());
     auto jobs = recent_jobs_page(*store, 50);
     if (!jobs) return send_error(res, 500, jobs.error());
-    send_json(res, {{"changes", said.document["changes"]}, {"jobs", *jobs}});
+    send_json(res, {{"changes", (*changes)["changes"]}, {"jobs", *jobs}});
 }
 
 void PageRoutes::compare(const Request& req, Response& res) {
@@ -330,7 +320,7 @@ void PageRoutes::upload(const Request& req, Response& res) {
     bool ok = true;
     if (!saved->price_list) {
         // The checks of the command line, before anything is sent.
-        const RunSaid said = run_and_keep(run_, {"check", saved->path.string(), "--json"}, env_);
+        const RunSaid said = jobs_.look({"check", saved->path.string(), "--json"});
         ok = said.status == 0;
         if (said.document.is_object()) {
             for (const auto& f : said.document["files"]) {
@@ -485,11 +475,10 @@ void PageRoutes::add_to(httplib::Server& server) {
 }  // namespace
 
 Result<Done, std::string> serve_page(const PageSettings& settings, PageJobs& jobs, Uploads& uploads,
-                                     const RunWords& run, ShopEnvironment& env,
                                      const std::function<bool()>& stop_requested,
                                      const std::function<void()>& ready) {
     httplib::Server server;
-    PageRoutes routes(settings, jobs, uploads, run, env);
+    PageRoutes routes(settings, jobs, uploads);
     routes.add_to(server);
     // A multipart body carries its boundaries besides the file.
     server.set_payload_max_length(upload_limit + 64 * 1024);

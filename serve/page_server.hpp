@@ -36,8 +36,7 @@ struct PageSettings {
 // Serves until stop_requested says so (asked a few times a second); the reason when it cannot
 // listen. ready is told once it listens.
 [[nodiscard]] Result<Done, std::string> serve_page(const PageSettings& settings, PageJobs& jobs,
-                                                   Uploads& uploads, const RunWords& run,
-                                                   ShopEnvironment& env,
+                                                   Uploads& uploads,
                                                    const std::function<bool()>& stop_requested,
                                                    const std::function<void()>& ready);
 

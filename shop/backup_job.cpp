@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "base/text.hpp"
 #include "cli/replaced_file.hpp"
 #include "plu/plu_line.hpp"
 #include "store/shop_store.hpp"
@@ -44,19 +45,20 @@ std::string local_text(std::chrono::system_clock::time_point t) {
                        fmt::localtime(std::chrono::system_clock::to_time_t(t)));
 }
 
-// The date in a dated backup's name, "1S1-2026-12-08.txt" or "1S1-2026-12-08-shrunk.txt".
-std::optional<std::string> date_of(const std::string& name, const ScaleAddress& scale) {
+}  // namespace
+
+std::optional<std::string> backup_date(const std::string& name, const ScaleAddress& scale) {
     const std::string head = scale.text() + "-";
     if (!name.starts_with(head) || name.size() < head.size() + 14) return std::nullopt;
     const std::string rest = name.substr(head.size());
     const std::string date = rest.substr(0, 10);
-    const bool digits = std::all_of(date.begin(), date.end(),
-                                    [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
-    if (!digits || date[4] != '-' || date[7] != '-') return std::nullopt;
+    if (!is_iso_date(date)) return std::nullopt;
     const std::string tail = rest.substr(10);
     if (tail != ".txt" && tail != "-shrunk.txt") return std::nullopt;
     return date;
 }
+
+namespace {
 
 // The scale read whole: its backup written (under a name of its own when it shrank), and its
 // snapshot stored.
@@ -126,7 +128,7 @@ std::vector<std::filesystem::path> prune(const ScaleAddress& scale, const Backup
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(request.dir, ec)) {
         if (!entry.is_regular_file(ec)) continue;
-        if (const auto date = date_of(entry.path().filename().string(), scale))
+        if (const auto date = backup_date(entry.path().filename().string(), scale))
             dated.emplace_back(*date, entry.path());
     }
     std::optional<std::string> newest_good;

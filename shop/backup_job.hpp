@@ -50,6 +50,9 @@ struct BackupOutcome {
 
 std::filesystem::path backup_path(const std::filesystem::path& dir, const ScaleAddress& scale,
                                   std::chrono::system_clock::time_point when);
+// The date in a dated backup's name of the scale, "1S1-2026-12-08.txt" or
+// "1S1-2026-12-08-shrunk.txt"; nothing for any other name.
+std::optional<std::string> backup_date(const std::string& name, const ScaleAddress& scale);
 
 // The folder of the backups, made with its parents when it is missing. True when it was made;
 // the reason when it is something else than a folder or cannot be made.
