@@ -177,7 +177,9 @@ TEST(Uploads, StayInTheirFolderUnderNamesOfTheirOwnAndAreBounded) {
 
 // A run that goes through two scales of ten records each, stopping when asked.
 int fake_backup(const std::vector<std::string>& words, ShopEnvironment& env, std::ostream& out,
-                std::ostream& err, JobObserver* watcher, std::atomic<int>& gate) {
+                std::ostream& err, JobObserver* watching, std::atomic<int>& gate) {
+    JobObserver nobody;  // a run without a watcher (a plan) tells no one
+    JobObserver* watcher = watching ? watching : &nobody;
     err << "ktnet backup: starting " << words.size() << " words\n";
     for (const char* name : {"1S1", "1S2"}) {
         const ScaleAddress scale = *ScaleAddress::parse(name);
@@ -236,7 +238,11 @@ TEST(PageJobs, FollowsOneJobAtATimeAndStopsItBetweenRecords) {
     EXPECT_EQ(ended["document"]["status"], 130);
     EXPECT_EQ(ended["messages"][0], "ktnet backup: starting 3 words");
 
-    // The next job starts afresh: the stop was of the last one only.
+    // The stop was of that job alone: a plan after it, and the next job, run whole.
+    gate = 20;
+    const auto plan = jobs.run_now({"load", "--dry-run"});
+    ASSERT_TRUE(plan.has_value());
+    EXPECT_EQ(plan->status, 0);
     gate = 20;
     ASSERT_TRUE(jobs.start({"backup", {"backup"}, {one, two}}).has_value());
     while (jobs.running()) jobs.wait_for_change(jobs.version(), std::chrono::seconds(5));
